@@ -1,0 +1,18 @@
+// Process-wide modulation state of one deliverable: every instance in the
+// process shares it, and each deliverable has its own copy (its symbols are
+// private to its shared object). Values cross threads whole; relaxed atomics.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "variants/VariantValues.h"
+
+extern std::atomic<int32_t> kPresetDefaultIndexX;  // preset chosen last
+extern std::atomic<double> cutoffX;                // cutoff modulation factor
+extern std::atomic<float> gainX;                   // gain modulation factor
+extern std::atomic<int32_t> testX;                 // 0 gain mode, else filter mode
+
+// Level to factors; the level is already scaled by the listener.
+void setGainFrequency(double level);
+void setGainFrequencyBS(double level);

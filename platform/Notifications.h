@@ -1,0 +1,45 @@
+// The distributed notification centre: notifications posted by any process on
+// the session bus reach the observers registered in this one. Wire format in
+// docs/notifications.md.
+#pragma once
+
+#include <string>
+
+#include "platform/Values.h"
+
+using CFNotificationCallback = void (*)(CFNotificationCenterRef center, void* observer, CFStringRef name,
+                                        const void* object, CFDictionaryRef userInfo);
+
+using CFNotificationSuspensionBehavior = CFIndex;
+enum : CFNotificationSuspensionBehavior {
+  CFNotificationSuspensionBehaviorDrop = 1,
+  CFNotificationSuspensionBehaviorCoalesce = 2,
+  CFNotificationSuspensionBehaviorHold = 3,
+  CFNotificationSuspensionBehaviorDeliverImmediately = 4,
+};
+
+// The one centre of this process; the bus connection opens on first use.
+CFNotificationCenterRef CFNotificationCenterGetDistributedCenter();
+
+// name or object null: any. Observers are called on the centre's delivery
+// thread, in registration order.
+void CFNotificationCenterAddObserver(CFNotificationCenterRef center, const void* observer,
+                                     CFNotificationCallback callBack, CFStringRef name, const void* object,
+                                     CFNotificationSuspensionBehavior suspensionBehavior);
+// Removal waits for an in-flight call of the removed observer to finish.
+void CFNotificationCenterRemoveObserver(CFNotificationCenterRef center, const void* observer, CFStringRef name,
+                                        const void* object);
+void CFNotificationCenterRemoveEveryObserver(CFNotificationCenterRef center, const void* observer);
+void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStringRef name, const void* object,
+                                          CFDictionaryRef userInfo, Boolean deliverImmediately);
+
+// ---- extensions of this runtime -------------------------------------------------
+
+// Removes every registration whose callback is callBack, whatever its
+// observer; a loadable object calls it before it is unloaded.
+void QelvoNotificationCenterRemoveCallback(CFNotificationCenterRef center, CFNotificationCallback callBack);
+
+// Posts like CFNotificationCenterPostNotification but reports failure: 0 on
+// success, else a negative errno value with a readable reason in *error.
+int QelvoNotificationCenterPost(CFNotificationCenterRef center, CFStringRef name, CFStringRef object,
+                                CFDictionaryRef userInfo, std::string* error);

@@ -1,0 +1,186 @@
+// The value library: reference-counted property-list values shared by every
+// deliverable and host in a process (they live in the platform runtime).
+// Reference counts are atomic since values cross threads; a value returned by
+// a Create or Copy operation belongs to the caller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using Boolean = unsigned char;
+using CFIndex = long;
+using CFTypeID = unsigned long;
+using CFOptionFlags = unsigned long;
+using CFHashCode = unsigned long;
+using CFStringEncoding = uint32_t;
+
+using CFTypeRef = const void*;
+using CFAllocatorRef = const void*;
+constexpr CFAllocatorRef kCFAllocatorDefault = nullptr;
+
+struct CFStringObject;
+struct CFNumberObject;
+struct CFBooleanObject;
+struct CFArrayObject;
+struct CFDictionaryObject;
+struct CFDataObject;
+struct CFURLObject;
+struct CFBundleObject;
+struct CFLocaleObject;
+struct CFNumberFormatterObject;
+struct CFNotificationCenterObject;
+
+using CFStringRef = const CFStringObject*;
+using CFMutableStringRef = CFStringObject*;
+using CFNumberRef = const CFNumberObject*;
+using CFBooleanRef = const CFBooleanObject*;
+using CFArrayRef = const CFArrayObject*;
+using CFMutableArrayRef = CFArrayObject*;
+using CFDictionaryRef = const CFDictionaryObject*;
+using CFMutableDictionaryRef = CFDictionaryObject*;
+using CFDataRef = const CFDataObject*;
+using CFMutableDataRef = CFDataObject*;
+using CFURLRef = const CFURLObject*;
+using CFBundleRef = CFBundleObject*;
+using CFLocaleRef = const CFLocaleObject*;
+using CFNumberFormatterRef = CFNumberFormatterObject*;
+using CFNotificationCenterRef = CFNotificationCenterObject*;
+using CFPropertyListRef = CFTypeRef;
+
+// ---- every value ------------------------------------------------------------
+CFTypeRef CFRetain(CFTypeRef value);
+void CFRelease(CFTypeRef value);
+CFIndex CFGetRetainCount(CFTypeRef value);
+Boolean CFEqual(CFTypeRef a, CFTypeRef b);
+CFHashCode CFHash(CFTypeRef value);
+CFTypeID CFGetTypeID(CFTypeRef value);
+
+// Fixed type IDs.
+enum : CFTypeID {
+  kQelvoTypeIDString = 1,
+  kQelvoTypeIDNumber = 2,
+  kQelvoTypeIDBoolean = 3,
+  kQelvoTypeIDArray = 4,
+  kQelvoTypeIDDictionary = 5,
+  kQelvoTypeIDData = 6,
+  kQelvoTypeIDURL = 7,
+  kQelvoTypeIDBundle = 8,
+  kQelvoTypeIDLocale = 9,
+  kQelvoTypeIDNumberFormatter = 10,
+  kQelvoTypeIDNotificationCenter = 11,
+};
+CFTypeID CFStringGetTypeID();
+CFTypeID CFNumberGetTypeID();
+CFTypeID CFBooleanGetTypeID();
+CFTypeID CFArrayGetTypeID();
+CFTypeID CFDictionaryGetTypeID();
+CFTypeID CFDataGetTypeID();
+CFTypeID CFURLGetTypeID();
+CFTypeID CFBundleGetTypeID();
+
+// ---- strings ----------------------------------------------------------------
+enum : CFStringEncoding {
+  kCFStringEncodingASCII = 0x0600,
+  kCFStringEncodingUTF8 = 0x08000100,
+};
+CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char* text, CFStringEncoding encoding);
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const uint8_t* bytes, CFIndex length,
+                                    CFStringEncoding encoding, Boolean isExternal);
+// Copies the text and a terminating zero into buffer; false when it does not fit
+// or cannot be expressed in the encoding.
+Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
+// The string's UTF-8 text, valid while the string lives.
+const char* CFStringGetCStringPtr(CFStringRef s, CFStringEncoding encoding);
+CFIndex CFStringGetLength(CFStringRef s);  // bytes of UTF-8 text
+// A string that lives until the process ends; retain and release do nothing.
+CFStringRef CFStringMakeConstantString(const char* text);
+#define CFSTR(text) CFStringMakeConstantString("" text "")
+
+// ---- numbers and booleans -----------------------------------------------------
+using CFNumberType = CFIndex;
+enum : CFNumberType {
+  kCFNumberSInt8Type = 1,
+  kCFNumberSInt16Type = 2,
+  kCFNumberSInt32Type = 3,
+  kCFNumberSInt64Type = 4,
+  kCFNumberFloat32Type = 5,
+  kCFNumberFloat64Type = 6,
+  kCFNumberCharType = 7,
+  kCFNumberShortType = 8,
+  kCFNumberIntType = 9,
+  kCFNumberLongType = 10,
+  kCFNumberLongLongType = 11,
+  kCFNumberFloatType = 12,
+  kCFNumberDoubleType = 13,
+};
+CFNumberRef CFNumberCreate(CFAllocatorRef alloc, CFNumberType type, const void* valuePtr);
+CFNumberType CFNumberGetType(CFNumberRef number);
+Boolean CFNumberIsFloatType(CFNumberRef number);
+// Converts to the asked type; false when the conversion was lossy or out of range.
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void* valuePtr);
+
+extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
+Boolean CFBooleanGetValue(CFBooleanRef b);
+
+// ---- arrays -----------------------------------------------------------------
+using CFArrayRetainCallBack = const void* (*)(CFAllocatorRef, const void*);
+using CFArrayReleaseCallBack = void (*)(CFAllocatorRef, const void*);
+struct CFArrayCallBacks {
+  CFIndex version;
+  CFArrayRetainCallBack retain;
+  CFArrayReleaseCallBack release;
+  void* copyDescription;
+  Boolean (*equal)(const void*, const void*);
+};
+extern const CFArrayCallBacks kCFTypeArrayCallBacks;
+// callBacks null: the array holds plain pointers, never retained or compared.
+CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef alloc, CFIndex capacity, const CFArrayCallBacks* callBacks);
+CFArrayRef CFArrayCreate(CFAllocatorRef alloc, const void** values, CFIndex count, const CFArrayCallBacks* callBacks);
+void CFArrayAppendValue(CFMutableArrayRef array, const void* value);
+CFIndex CFArrayGetCount(CFArrayRef array);
+const void* CFArrayGetValueAtIndex(CFArrayRef array, CFIndex index);
+
+// ---- dictionaries -------------------------------------------------------------
+struct CFDictionaryKeyCallBacks {
+  CFIndex version;
+  const void* (*retain)(CFAllocatorRef, const void*);
+  void (*release)(CFAllocatorRef, const void*);
+  void* copyDescription;
+  Boolean (*equal)(const void*, const void*);
+  CFHashCode (*hash)(const void*);
+};
+struct CFDictionaryValueCallBacks {
+  CFIndex version;
+  const void* (*retain)(CFAllocatorRef, const void*);
+  void (*release)(CFAllocatorRef, const void*);
+  void* copyDescription;
+  Boolean (*equal)(const void*, const void*);
+};
+extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
+extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef alloc, CFIndex capacity,
+                                                 const CFDictionaryKeyCallBacks* keyCallBacks,
+                                                 const CFDictionaryValueCallBacks* valueCallBacks);
+void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value);
+void CFDictionaryRemoveValue(CFMutableDictionaryRef dict, const void* key);
+const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key);
+Boolean CFDictionaryGetValueIfPresent(CFDictionaryRef dict, const void* key, const void** value);
+Boolean CFDictionaryContainsKey(CFDictionaryRef dict, const void* key);
+CFIndex CFDictionaryGetCount(CFDictionaryRef dict);
+// Fills keys and values (either may be null) in insertion order.
+void CFDictionaryGetKeysAndValues(CFDictionaryRef dict, const void** keys, const void** values);
+
+// ---- byte strings -------------------------------------------------------------
+CFDataRef CFDataCreate(CFAllocatorRef alloc, const uint8_t* bytes, CFIndex length);
+CFMutableDataRef CFDataCreateMutable(CFAllocatorRef alloc, CFIndex capacity);
+void CFDataAppendBytes(CFMutableDataRef data, const uint8_t* bytes, CFIndex length);
+const uint8_t* CFDataGetBytePtr(CFDataRef data);
+CFIndex CFDataGetLength(CFDataRef data);
+
+// ---- URLs (file paths) ---------------------------------------------------------
+CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef alloc, CFStringRef path, CFIndex pathStyle, Boolean isDirectory);
+// A new string holding the URL's path.
+CFStringRef CFURLCopyFileSystemPath(CFURLRef url, CFIndex pathStyle);
+constexpr CFIndex kCFURLPOSIXPathStyle = 0;
+

@@ -1,0 +1,16 @@
+// What differs between the ten deliverables. Each deliverable links exactly one
+// definition of these (variants/<Name>.cpp); test programs link a band-7 set.
+#pragma once
+
+#include <cstdint>
+
+// Variant index: 0..7 for bands 1..8, 10 left peak, 11 right peak.
+extern const int32_t kPresetDefaultOffset;
+// Property ID of the frequency-response curve (67800..67809).
+extern const uint32_t kFrequencyResponsePropertyID;
+// Deliverable name, e.g. "AUQelvoBS7".
+extern const char* const kDeliverableName;
+// Bundle identifier, "org.qelvo.audiounit." + name.
+extern const char* const kBundleIdentifier;
+// Class name of the editor view factory, name + "_ViewFactory".
+extern const char* const kViewFactoryClassName;
