@@ -13,6 +13,9 @@ extern std::atomic<double> cutoffX;                // cutoff modulation factor
 extern std::atomic<float> gainX;                   // gain modulation factor
 extern std::atomic<int32_t> testX;                 // 0 gain mode, else filter mode
 
-// Level to factors; the level is already scaled by the listener.
-void setGainFrequency(double level);
-void setGainFrequencyBS(double level);
+// Level to factors; the level is already scaled by the listener. Both factors
+// are written whatever the mode. The gain factor is limited to 2.0 and the
+// cutoff factor to 10.0; there is no lower bound. A level that is not a finite
+// number leaves both factors as they were.
+void setGainFrequency(double level);  // peak measures
+void setGainFrequencyBS(double level);  // band measures; same arithmetic
