@@ -1,0 +1,141 @@
+// Scopes, elements and the parameter values they store.
+//
+// A unit addresses its parts by scope (global, input, output, group, part)
+// and element number. Each scope owns its elements; each element keeps its
+// parameters either in an ordered map (sparse IDs, the default) or in an
+// indexed array (dense IDs 0..n-1). Lookup failures throw the bare OSStatus.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/AudioTypes.h"
+
+class AUBase;
+class AUElement;
+class AUIOElement;
+
+// The stored state of one parameter: a constant value, or a ramp positioned
+// relative to the render slice it was stored for.
+class ParameterMapEvent {
+ public:
+  ParameterMapEvent() = default;
+  explicit ParameterMapEvent(AudioUnitParameterValue value) : mValue1(value), mValue2(value) {}
+  ParameterMapEvent(const AudioUnitParameterEvent& event, UInt32 sliceOffsetInBuffer,
+                    UInt32 sliceDurationFrames) {
+    SetScheduledEvent(event, sliceOffsetInBuffer, sliceDurationFrames);
+  }
+
+  void SetScheduledEvent(const AudioUnitParameterEvent& event, UInt32 sliceOffsetInBuffer,
+                         UInt32 sliceDurationFrames);
+
+  // Start and end of the ramp's straight line over the stored slice, and the
+  // change per frame; a constant value gives start == end and delta 0.
+  void GetRampSliceStartEnd(AudioUnitParameterValue& outStart, AudioUnitParameterValue& outEnd,
+                            AudioUnitParameterValue& outDeltaPerFrame) const;
+
+  // The constant value, or a ramp's start value.
+  AudioUnitParameterValue GetValue() const { return mValue1; }
+  void SetValue(AudioUnitParameterValue value) {
+    mEventType = kParameterEvent_Immediate;
+    mValue1 = mValue2 = value;
+  }
+
+  UInt32 GetEventType() const { return mEventType; }
+  SInt32 GetStartOffset() const { return mBufferOffset; }
+  UInt32 GetDuration() const { return mDurationInFrames; }
+  AudioUnitParameterValue GetEndValue() const { return mValue2; }
+  UInt32 GetSliceDuration() const { return mSliceDurationFrames; }
+
+ private:
+  UInt32 mEventType = kParameterEvent_Immediate;
+  SInt32 mBufferOffset = 0;
+  UInt32 mDurationInFrames = 0;
+  AudioUnitParameterValue mValue1 = 0.0f;
+  AudioUnitParameterValue mValue2 = 0.0f;
+  UInt32 mSliceDurationFrames = 0;
+};
+
+// How a scope asks its unit for new elements.
+class AUElementCreator {
+ public:
+  // A new element for that scope and number; the caller owns it.
+  virtual AUElement* CreateElement(AudioUnitScope scope, AudioUnitElement element) = 0;
+  virtual ~AUElementCreator() = default;
+};
+
+// One element (bus) of a scope: its parameters and an optional name.
+class AUElement {
+ public:
+  explicit AUElement(AUBase* audioUnit);
+  virtual ~AUElement();
+  AUElement(const AUElement&) = delete;
+  AUElement& operator=(const AUElement&) = delete;
+
+  // Switches to array storage of numberOfParameters entries with IDs 0..n-1.
+  virtual void UseIndexedParameters(int numberOfParameters);
+
+  AUBase* GetAudioUnit() const { return mAudioUnit; }
+  bool UsesIndexedParameters() const { return mUseIndexedParameters; }
+
+  UInt32 GetNumberOfParameters() const;
+  // Writes GetNumberOfParameters() IDs, ascending.
+  void GetParameterList(AudioUnitParameterID* outList) const;
+
+  AudioUnitParameterValue GetParameter(AudioUnitParameterID paramID) const;
+  void SetParameter(AudioUnitParameterID paramID, AudioUnitParameterValue value);
+  void SetScheduledEvent(AudioUnitParameterID paramID, const AudioUnitParameterEvent& event,
+                         UInt32 sliceOffsetInBuffer, UInt32 sliceDurationFrames);
+  void GetRampSliceStartEnd(AudioUnitParameterID paramID, AudioUnitParameterValue& outStart,
+                            AudioUnitParameterValue& outEnd,
+                            AudioUnitParameterValue& outDeltaPerFrame) const;
+
+  // The stored event; throws kAudioUnitErr_InvalidParameter, never creates one.
+  ParameterMapEvent& GetParamEvent(AudioUnitParameterID paramID);
+  const ParameterMapEvent& GetParamEvent(AudioUnitParameterID paramID) const;
+
+  // The element keeps its own reference to the name; null clears it.
+  void SetName(CFStringRef name);
+  // Not retained for the caller.
+  CFStringRef GetName() const { return mElementName; }
+  bool HasName() const { return mElementName != nullptr; }
+
+ private:
+  AUBase* mAudioUnit;
+  std::map<AudioUnitParameterID, ParameterMapEvent> mParameters;
+  bool mUseIndexedParameters = false;
+  std::vector<ParameterMapEvent> mIndexedParameters;
+  CFStringRef mElementName = nullptr;
+};
+
+// One scope of a unit; owns its elements, element number = index.
+class AUScope {
+ public:
+  AUScope() = default;
+  ~AUScope();
+  AUScope(const AUScope&) = delete;
+  AUScope& operator=(const AUScope&) = delete;
+
+  void Initialize(AUElementCreator* creator, AudioUnitScope scope, UInt32 numElements);
+  // Grows through the creator in ascending number, shrinks from the top down.
+  void SetNumberOfElements(UInt32 numElements);
+  UInt32 GetNumberOfElements() const { return static_cast<UInt32>(mElements.size()); }
+
+  // Null for a missing element; never throws.
+  AUElement* GetElement(UInt32 elementIndex) const {
+    return elementIndex < mElements.size() ? mElements[elementIndex].get() : nullptr;
+  }
+  // Throws kAudioUnitErr_InvalidElement for a missing element.
+  AUElement* SafeGetElement(UInt32 elementIndex) const;
+  // Also throws kAudioUnitErr_InvalidElement for an element that carries no audio.
+  AUIOElement* GetIOElement(UInt32 elementIndex) const;
+
+  AUElementCreator* GetCreator() const { return mCreator; }
+  AudioUnitScope GetScope() const { return mScope; }
+
+ private:
+  AUElementCreator* mCreator = nullptr;
+  AudioUnitScope mScope = 0;
+  std::vector<std::unique_ptr<AUElement>> mElements;
+};
