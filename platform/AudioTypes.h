@@ -132,6 +132,9 @@ enum : AudioUnitRenderActionFlags {
 
 // ---- stream formats ---------------------------------------------------------
 constexpr UInt32 kAudioFormatLinearPCM = 0x6C70636Du;  // 'lpcm'
+constexpr UInt32 kAudioFormatLossless = 0x616C6163u;   // 'alac'
+constexpr UInt32 kAudioFormatAC3 = 0x61632D33u;        // 'ac-3'
+constexpr UInt32 kAudioFormat60958AC3 = 0x63616333u;   // 'cac3'
 enum : UInt32 {
   kAudioFormatFlagIsFloat = 0x1,
   kAudioFormatFlagIsBigEndian = 0x2,
@@ -349,6 +352,12 @@ using AudioChannelLayoutTag = UInt32;
 using AudioChannelLabel = UInt32;
 using AudioChannelBitmap = UInt32;
 using AudioChannelFlags = UInt32;
+
+enum : AudioChannelLayoutTag {
+  kAudioChannelLayoutTag_UseChannelDescriptions = 0,
+  kAudioChannelLayoutTag_UseChannelBitmap = 0x10000,
+};
+constexpr AudioChannelLabel kAudioChannelLabel_Unknown = 0xFFFFFFFFu;
 
 struct AudioChannelDescription {
   AudioChannelLabel mChannelLabel;
