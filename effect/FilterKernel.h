@@ -1,0 +1,43 @@
+// One channel of the filter effect: a resonant two-pole low-pass whose cutoff
+// follows the cutoff modulation factor, or a gain stage scaled by the gain
+// modulation factor, chosen per render call by the process-wide mode flag.
+#pragma once
+
+#include "effect/FilterCoefficients.h"
+#include "framework/AUKernelBase.h"
+
+class FilterKernel : public AUKernelBase {
+ public:
+  explicit FilterKernel(AUKernelOwner& owner);
+  ~FilterKernel() override;
+
+  // Clears the history and forgets the cutoff and resonance the coefficients
+  // were made for; the coefficients themselves stay.
+  void Reset() override;
+
+  // Filter mode walks consecutive samples and ignores `channelStride`; gain
+  // mode steps by it. `silence` is left as the effect set it.
+  void Process(const float* source, float* destination, unsigned frames,
+               unsigned channelStride, bool& silence) override;
+
+  // Replaces the coefficients; the history and the remembered cutoff and
+  // resonance are not touched.
+  void CalculateLopassParams(double cutoff, double resonance);
+
+  // Magnitude of the current coefficients at `frequency` Hz, at the owner's
+  // sample rate.
+  double GetFrequencyResponse(double frequency);
+
+  const FilterCoefficients& Coefficients() const { return mCoefficients; }
+
+ private:
+  void ProcessFilter(const float* source, float* destination, unsigned frames);
+  void ProcessGain(const float* source, float* destination, unsigned frames,
+                   unsigned channelStride);
+
+  FilterCoefficients mCoefficients;
+  double x1 = 0.0, x2 = 0.0;  // previous two inputs
+  double y1 = 0.0, y2 = 0.0;  // previous two outputs
+  double lastCutoff = -1.0;     // normalised cutoff of the coefficients; -1 none
+  double lastResonance = -1.0;  // resonance of the coefficients; -1 none
+};

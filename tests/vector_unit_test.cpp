@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <thread>
+
+#include "utility/CAFloatingPointMode.h"
+#include "utility/CAVectorUnit.h"
+
+namespace {
+
+// Volatile operands keep the compiler from folding the arithmetic or moving
+// it across the register writes.
+float Multiply(float a, float b) {
+  volatile float x = a, y = b;
+  return x * y;
+}
+
+TEST(FloatingPointModeTest, ScopeSetsDenormalBitsAndRestoresExactly) {
+  const int original = GETCSR();
+  // Start from a register with an exception flag raised and a non-default
+  // rounding mode, so the restore has more to get right than the defaults.
+  const int start = (original & ~0x6000) | 0x2000 | 0x20;
+  SETCSR(start);
+  {
+    CADenormalsAreZeroScope scope;
+    EXPECT_EQ(scope.SavedCSR(), start);
+    EXPECT_EQ(GETCSR() & ~0x3F, (start | 0x8040) & ~0x3F);
+    Multiply(FLT_MIN, 0.5f);  // raises flags of its own inside the scope
+  }
+  EXPECT_EQ(GETCSR(), start);
+  SETCSR(original);
+  EXPECT_EQ(GETCSR(), original);
+}
+
+TEST(FloatingPointModeTest, ScopeRestoresWhenLeftByAnException) {
+  const int before = GETCSR();
+  try {
+    CADenormalsAreZeroScope scope;
+    throw OSStatus(-1);
+  } catch (OSStatus) {
+  }
+  EXPECT_EQ(GETCSR(), before);
+}
+
+TEST(FloatingPointModeTest, DenormalsAreZeroInsideTheScopeOnly) {
+  const float denormal = FLT_MIN / 4.0f;  // exact: a power of two
+  ASSERT_GT(denormal, 0.0f);
+  const struct {
+    const char* what;
+    float a, b;
+  } cases[] = {
+      {"denormal operand", denormal, 3.0f},
+      {"denormal result", FLT_MIN, 0.25f},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.what);
+    EXPECT_GT(Multiply(tc.a, tc.b), 0.0f);
+    {
+      CADenormalsAreZeroScope scope;
+      EXPECT_EQ(Multiply(tc.a, tc.b), 0.0f);
+    }
+    EXPECT_GT(Multiply(tc.a, tc.b), 0.0f);
+  }
+}
+
+TEST(FloatingPointModeTest, ModeBelongsToTheThread) {
+  const int here = GETCSR();
+  std::thread([] { SETCSR(GETCSR() | kMXCSR_FlushToZero | kMXCSR_DenormalsAreZero); }).join();
+  EXPECT_EQ(GETCSR(), here);
+}
+
+class VectorUnitProbe : public CAVectorUnit {
+ public:
+  static void Forget() { sVectorUnitType.store(kVecUninitialized); }
+  static void Pretend(SInt32 type) { sVectorUnitType.store(type); }
+};
+
+TEST(VectorUnitTest, AnswerMatchesTheProcessorAndIsCached) {
+  __builtin_cpu_init();
+  const SInt32 expected = __builtin_cpu_supports("sse3")   ? kVecSSE3
+                          : __builtin_cpu_supports("sse2") ? kVecSSE2
+                                                           : kVecNone;
+  VectorUnitProbe::Forget();
+  EXPECT_EQ(CAVectorUnit::GetVectorUnitType(), expected);
+  EXPECT_EQ(CAVectorUnit::CheckVectorUnit(), expected);
+
+  // Once known, the cache answers without asking again.
+  VectorUnitProbe::Pretend(kVecNone + 7);
+  EXPECT_EQ(CAVectorUnit::GetVectorUnitType(), kVecNone + 7);
+  // Asking afresh replaces whatever was cached.
+  EXPECT_EQ(CAVectorUnit::CheckVectorUnit(), expected);
+  EXPECT_EQ(CAVectorUnit::GetVectorUnitType(), expected);
+}
+
+}  // namespace
