@@ -1,0 +1,28 @@
+// Root of every unit class: one object per open component instance.
+#pragma once
+
+#include "platform/AudioTypes.h"
+
+class ComponentBase {
+ public:
+  explicit ComponentBase(ComponentInstance inInstance) : mComponentInstance(inInstance) {}
+  virtual ~ComponentBase();
+
+  // Version reported for the version selector; units override it.
+  virtual OSStatus Version();
+  // Runs right after construction, when virtual calls reach the final class.
+  virtual void PostConstructor();
+  // Runs right before destruction, for the same reason.
+  virtual void PreDestructor();
+
+  ComponentInstance GetComponentInstance() const { return mComponentInstance; }
+
+  // Close, version and the component-level capability query.
+  static OSStatus ComponentEntryDispatch(ComponentParameters* params, ComponentBase* This);
+
+  ComponentBase(const ComponentBase&) = delete;
+  ComponentBase& operator=(const ComponentBase&) = delete;
+
+ protected:
+  ComponentInstance mComponentInstance;
+};
