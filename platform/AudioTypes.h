@@ -294,6 +294,11 @@ using AURenderCallback = OSStatus (*)(void* inRefCon, AudioUnitRenderActionFlags
                                       const AudioTimeStamp* inTimeStamp, UInt32 inBusNumber,
                                       UInt32 inNumberFrames, AudioBufferList* ioData);
 
+// Called after a unit changed a property the listener registered for.
+using AudioUnitPropertyListenerProc = void (*)(void* inRefCon, AudioUnit inUnit,
+                                               AudioUnitPropertyID inID, AudioUnitScope inScope,
+                                               AudioUnitElement inElement);
+
 struct AURenderCallbackStruct {
   AURenderCallback inputProc;
   void* inputProcRefCon;
