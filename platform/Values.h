@@ -1,7 +1,12 @@
 // The value library: reference-counted property-list values shared by every
 // deliverable and host in a process (they live in the platform runtime).
 // Reference counts are atomic since values cross threads; a value returned by
-// a Create or Copy operation belongs to the caller.
+// a Create or Copy operation belongs to the caller. Immutable values may be
+// shared freely across threads; a mutable array, dictionary or byte string
+// must not be changed while another thread uses it.
+//
+// Every operation accepts null (and values of the wrong type) without harm:
+// it does nothing and answers null, 0 or false. CFRelease(null) is ignored.
 #pragma once
 
 #include <cstddef>
@@ -50,7 +55,10 @@ using CFPropertyListRef = CFTypeRef;
 // ---- every value ------------------------------------------------------------
 CFTypeRef CFRetain(CFTypeRef value);
 void CFRelease(CFTypeRef value);
+// Immortal values (constant strings, booleans) report the largest CFIndex.
 CFIndex CFGetRetainCount(CFTypeRef value);
+// Same type and same content; numbers compare by value across their types.
+// Null equals nothing, not even null.
 Boolean CFEqual(CFTypeRef a, CFTypeRef b);
 CFHashCode CFHash(CFTypeRef value);
 CFTypeID CFGetTypeID(CFTypeRef value);
@@ -79,6 +87,8 @@ CFTypeID CFURLGetTypeID();
 CFTypeID CFBundleGetTypeID();
 
 // ---- strings ----------------------------------------------------------------
+// Creation checks the text: ASCII refuses bytes above 127, UTF-8 refuses
+// malformed sequences; both answer null then, as does any other encoding.
 enum : CFStringEncoding {
   kCFStringEncodingASCII = 0x0600,
   kCFStringEncodingUTF8 = 0x08000100,
@@ -87,14 +97,22 @@ CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char* text, CF
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const uint8_t* bytes, CFIndex length,
                                     CFStringEncoding encoding, Boolean isExternal);
 // Copies the text and a terminating zero into buffer; false when it does not fit
-// or cannot be expressed in the encoding.
+// or cannot be expressed in the encoding (non-ASCII text asked as ASCII, or a
+// zero byte inside the text). Never writes past bufferSize; when bufferSize is
+// positive the buffer always ends up terminated: the whole text, else the
+// longest prefix of whole characters that fits, else (not expressible) empty.
 Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
 // The string's UTF-8 text, valid while the string lives.
 const char* CFStringGetCStringPtr(CFStringRef s, CFStringEncoding encoding);
 CFIndex CFStringGetLength(CFStringRef s);  // bytes of UTF-8 text
 // A string that lives until the process ends; retain and release do nothing.
 CFStringRef CFStringMakeConstantString(const char* text);
-#define CFSTR(text) CFStringMakeConstantString("" text "")
+// Each use site looks its string up once.
+#define CFSTR(text)                                                               \
+  ([]() -> CFStringRef {                                                          \
+    static const CFStringRef qelvoConstantString = CFStringMakeConstantString("" text ""); \
+    return qelvoConstantString;                                                   \
+  }())
 
 // ---- numbers and booleans -----------------------------------------------------
 using CFNumberType = CFIndex;
@@ -116,7 +134,11 @@ enum : CFNumberType {
 CFNumberRef CFNumberCreate(CFAllocatorRef alloc, CFNumberType type, const void* valuePtr);
 CFNumberType CFNumberGetType(CFNumberRef number);
 Boolean CFNumberIsFloatType(CFNumberRef number);
-// Converts to the asked type; false when the conversion was lossy or out of range.
+// Converts to the asked type; false when the conversion was lossy or out of range,
+// but the converted value is stored even then: floats read as integers
+// truncate toward zero and saturate (NaN reads as 0), integers out of range of
+// a narrower integer keep their low bits, doubles too large for a float become
+// infinity.
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void* valuePtr);
 
 extern const CFBooleanRef kCFBooleanTrue;
@@ -138,7 +160,10 @@ extern const CFArrayCallBacks kCFTypeArrayCallBacks;
 CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef alloc, CFIndex capacity, const CFArrayCallBacks* callBacks);
 CFArrayRef CFArrayCreate(CFAllocatorRef alloc, const void** values, CFIndex count, const CFArrayCallBacks* callBacks);
 void CFArrayAppendValue(CFMutableArrayRef array, const void* value);
+void CFArrayRemoveValueAtIndex(CFMutableArrayRef array, CFIndex index);
+void CFArrayRemoveAllValues(CFMutableArrayRef array);
 CFIndex CFArrayGetCount(CFArrayRef array);
+// Null when index is out of range.
 const void* CFArrayGetValueAtIndex(CFArrayRef array, CFIndex index);
 
 // ---- dictionaries -------------------------------------------------------------
@@ -159,9 +184,18 @@ struct CFDictionaryValueCallBacks {
 };
 extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
 extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+// With the kCFType callbacks keys match by CFEqual/CFHash and setting retains
+// key and value (a replaced or removed one is released; a replaced value keeps
+// the first key). Null callbacks: keys match by pointer, nothing is retained.
+// A dictionary keyed by value ignores a null key.
 CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef alloc, CFIndex capacity,
                                                  const CFDictionaryKeyCallBacks* keyCallBacks,
                                                  const CFDictionaryValueCallBacks* valueCallBacks);
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef alloc, const void** keys, const void** values, CFIndex count,
+                                   const CFDictionaryKeyCallBacks* keyCallBacks,
+                                   const CFDictionaryValueCallBacks* valueCallBacks);
+// Same callbacks and entries (in the same order) as dict.
+CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFAllocatorRef alloc, CFIndex capacity, CFDictionaryRef dict);
 void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value);
 void CFDictionaryRemoveValue(CFMutableDictionaryRef dict, const void* key);
 const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key);
@@ -175,12 +209,19 @@ void CFDictionaryGetKeysAndValues(CFDictionaryRef dict, const void** keys, const
 CFDataRef CFDataCreate(CFAllocatorRef alloc, const uint8_t* bytes, CFIndex length);
 CFMutableDataRef CFDataCreateMutable(CFAllocatorRef alloc, CFIndex capacity);
 void CFDataAppendBytes(CFMutableDataRef data, const uint8_t* bytes, CFIndex length);
+// Grows with zero bytes or cuts.
+void CFDataSetLength(CFMutableDataRef data, CFIndex length);
+uint8_t* CFDataGetMutableBytePtr(CFMutableDataRef data);
 const uint8_t* CFDataGetBytePtr(CFDataRef data);
 CFIndex CFDataGetLength(CFDataRef data);
 
 // ---- URLs (file paths) ---------------------------------------------------------
 CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef alloc, CFStringRef path, CFIndex pathStyle, Boolean isDirectory);
-// A new string holding the URL's path.
+// A new string holding the URL's path (no trailing slash except for "/").
 CFStringRef CFURLCopyFileSystemPath(CFURLRef url, CFIndex pathStyle);
+Boolean CFURLHasDirectoryPath(CFURLRef url);
+// The path as C text; false when it does not fit in maxBufLen bytes.
+Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, uint8_t* buffer,
+                                         CFIndex maxBufLen);
 constexpr CFIndex kCFURLPOSIXPathStyle = 0;
 
