@@ -46,8 +46,11 @@ struct CFDictionaryObject : QelvoValue {
   CFHashCode Hash() const override { return entries.size(); }
 
   CFHashCode HashKey(const void* key) const {
-    return keyCallBacks.hash != nullptr ? keyCallBacks.hash(key)
-                                        : static_cast<CFHashCode>(reinterpret_cast<uintptr_t>(key) >> 3);
+    if (keyCallBacks.hash != nullptr) return keyCallBacks.hash(key);
+    // Keys compared by value but not hashed must all land in one bucket, or
+    // equal keys at different addresses would never meet.
+    if (keyCallBacks.equal != nullptr) return 0;
+    return static_cast<CFHashCode>(reinterpret_cast<uintptr_t>(key) >> 3);
   }
   bool KeysEqual(const void* a, const void* b) const {
     return a == b || (keyCallBacks.equal != nullptr && keyCallBacks.equal(a, b));

@@ -544,6 +544,15 @@ TEST(ValueDictionary, WithoutCallbacksKeysByPointerAndRetainsNothing) {
   CFDictionarySetValue(dict.get(), s.get(), s.get());
   EXPECT_EQ(CFGetRetainCount(s.get()), 1);
   EXPECT_EQ(CFDictionaryGetValue(dict.get(), t.get()), nullptr) << "equal content, other pointer";
+
+  // Compared by value but without a hash: equal keys must still meet.
+  CFDictionaryKeyCallBacks noHash = kCFTypeDictionaryKeyCallBacks;
+  noHash.hash = nullptr;
+  auto byValue = CFRef<CFMutableDictionaryRef>::Adopt(CFDictionaryCreateMutable(nullptr, 0, &noHash, nullptr));
+  CFDictionarySetValue(byValue.get(), s.get(), &a);
+  CFDictionarySetValue(byValue.get(), t.get(), &b);
+  EXPECT_EQ(CFDictionaryGetCount(byValue.get()), 1);
+  EXPECT_EQ(CFDictionaryGetValue(byValue.get(), CFSTR("kept")), &b);
 }
 
 TEST(ValueDictionary, EqualityCopyAndImmutableCreation) {
