@@ -47,9 +47,7 @@ void ParameterMapEvent::GetRampSliceStartEnd(AudioUnitParameterValue& outStart,
 
 AUElement::AUElement(AUBase* audioUnit) : mAudioUnit(audioUnit) {}
 
-AUElement::~AUElement() {
-  if (mElementName) CFRelease(mElementName);
-}
+AUElement::~AUElement() = default;
 
 void AUElement::UseIndexedParameters(int numberOfParameters) {
   // A negative count would wrap to an enormous size; treat it as none.
@@ -122,10 +120,9 @@ void AUElement::GetRampSliceStartEnd(AudioUnitParameterID paramID, AudioUnitPara
 }
 
 void AUElement::SetName(CFStringRef name) {
-  // Retain before releasing, so setting the held name again keeps it alive.
-  if (name) CFRetain(name);
-  if (mElementName) CFRelease(mElementName);
-  mElementName = name;
+  // The new reference is taken before the old one is given back, so setting
+  // the held name again keeps it alive.
+  mElementName = CFRef<CFStringRef>::Retain(name);
 }
 
 // ---- AUScope ----------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/AudioTypes.h"
+#include "platform/CFRef.h"
 
 class AUBase;
 class AUElement;
@@ -98,15 +99,15 @@ class AUElement {
   // The element keeps its own reference to the name; null clears it.
   void SetName(CFStringRef name);
   // Not retained for the caller.
-  CFStringRef GetName() const { return mElementName; }
-  bool HasName() const { return mElementName != nullptr; }
+  CFStringRef GetName() const { return mElementName.get(); }
+  bool HasName() const { return static_cast<bool>(mElementName); }
 
  private:
   AUBase* mAudioUnit;
   std::map<AudioUnitParameterID, ParameterMapEvent> mParameters;
   bool mUseIndexedParameters = false;
   std::vector<ParameterMapEvent> mIndexedParameters;
-  CFStringRef mElementName = nullptr;
+  CFRef<CFStringRef> mElementName;
 };
 
 // One scope of a unit; owns its elements, element number = index.

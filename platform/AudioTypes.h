@@ -299,6 +299,12 @@ using AudioUnitPropertyListenerProc = void (*)(void* inRefCon, AudioUnit inUnit,
                                                AudioUnitPropertyID inID, AudioUnitScope inScope,
                                                AudioUnitElement inElement);
 
+// A unit's direct render entry, called with its instance storage instead of
+// going through the component dispatch.
+using AudioUnitRenderProc = OSStatus (*)(void* inComponentStorage, AudioUnitRenderActionFlags* ioActionFlags,
+                                         const AudioTimeStamp* inTimeStamp, UInt32 inOutputBusNumber,
+                                         UInt32 inNumberFrames, AudioBufferList* ioData);
+
 struct AURenderCallbackStruct {
   AURenderCallback inputProc;
   void* inputProcRefCon;
