@@ -1,0 +1,11 @@
+#include "framework/AUOutputElement.h"
+
+AUOutputElement::AUOutputElement(AUBase* audioUnit) : AUIOElement(audioUnit) { AllocateBuffer(); }
+
+AUOutputElement::~AUOutputElement() = default;
+
+OSStatus AUOutputElement::SetStreamFormat(const CAStreamBasicDescription& format) {
+  const OSStatus result = AUIOElement::SetStreamFormat(format);
+  if (result == noErr) AllocateBuffer();
+  return result;
+}
