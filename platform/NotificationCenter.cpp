@@ -24,18 +24,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Registration {
-  uint64_t id;
+// What removals select registrations by.
+struct Observation {
   const void* observer;
   CFNotificationCallback callback;
   CFRef<CFStringRef> name;  // null: any
   CFRef<CFTypeRef> object;  // null: any
-  std::string rule;         // empty: nothing on the bus can match
 };
 
-bool Matches(const Registration& r, const WireNotification& n) {
-  if (r.name && !CFEqual(r.name.get(), n.name.get())) return false;
-  if (r.object && (!n.object || !CFEqual(r.object.get(), n.object.get()))) return false;
+struct Registration {
+  uint64_t id;
+  Observation observation;
+  std::string rule;  // empty: nothing on the bus can match
+};
+
+bool Matches(const Observation& o, const WireNotification& n) {
+  if (o.name && !CFEqual(o.name.get(), n.name.get())) return false;
+  if (o.object && (!n.object || !CFEqual(o.object.get(), n.object.get()))) return false;
   return true;
 }
 
@@ -74,7 +79,10 @@ struct CFNotificationCenterObject : QelvoValue {
   std::condition_variable callDone_;
   std::vector<Registration> registrations_;  // in registration order (ascending id)
   uint64_t nextId_ = 1;
-  uint64_t inFlight_ = 0;  // id of the registration being called, 0 for none
+  // The call in progress: its registration's id (0 for none) and what it
+  // observes, kept even when the registration is removed meanwhile.
+  uint64_t inFlight_ = 0;
+  Observation inFlightObservation_{};
   bool stopped_ = false;
 
   std::mutex busMutex_;
@@ -126,7 +134,7 @@ void CFNotificationCenterObject::Wake() {
 
 void CFNotificationCenterObject::Add(const void* observer, CFNotificationCallback callback, CFStringRef name,
                                      CFTypeRef object) {
-  Registration r{0, observer, callback, CFRef<CFStringRef>::Retain(name), CFRef<CFTypeRef>::Retain(object), {}};
+  Registration r{0, {observer, callback, CFRef<CFStringRef>::Retain(name), CFRef<CFTypeRef>::Retain(object)}, {}};
   // Only strings travel as objects; an observer of any other object can only
   // see nothing from the bus.
   bool objectSendable = object == nullptr || IsSendableNotificationString(static_cast<CFStringRef>(object));
@@ -148,23 +156,23 @@ template <class Pred>
 void CFNotificationCenterObject::RemoveWhere(Pred pred) {
   std::vector<Registration> removed;
   std::unique_lock<std::mutex> lock(registryMutex_);
-  bool waitForCall = false;
-  uint64_t callId = inFlight_;
   auto keep = std::stable_partition(registrations_.begin(), registrations_.end(),
-                                    [&](const Registration& r) { return !pred(r); });
-  for (auto it = keep; it != registrations_.end(); ++it) {
-    if (it->id == callId) waitForCall = true;
-    removed.push_back(std::move(*it));
-  }
+                                    [&](const Registration& r) { return !pred(r.observation); });
+  for (auto it = keep; it != registrations_.end(); ++it) removed.push_back(std::move(*it));
   registrations_.erase(keep, registrations_.end());
-  if (removed.empty()) return;
-  {
-    std::lock_guard<std::mutex> busLock(busMutex_);
-    for (const Registration& r : removed) bus_.RemoveRule(r.rule);
+  if (!removed.empty()) {
+    {
+      std::lock_guard<std::mutex> busLock(busMutex_);
+      for (const Registration& r : removed) bus_.RemoveRule(r.rule);
+    }
+    Wake();
   }
-  Wake();
-  // An observer removing itself from its own call must not wait for itself.
-  if (waitForCall && !OnDeliveryThread()) callDone_.wait(lock, [&] { return inFlight_ != callId; });
+  // Also when the registration is already gone (an observer that removed
+  // itself and is still returning): after this, none of its code runs. An
+  // observer removing itself from its own call must not wait for itself.
+  const uint64_t callId = inFlight_;
+  if (callId != 0 && pred(inFlightObservation_) && !OnDeliveryThread())
+    callDone_.wait(lock, [&] { return inFlight_ != callId; });
 }
 
 int CFNotificationCenterObject::Post(CFStringRef name, CFStringRef object, CFDictionaryRef userInfo,
@@ -231,12 +239,13 @@ void CFNotificationCenterObject::Deliver(const WireNotification& n) {
   for (;;) {
     auto it = std::upper_bound(registrations_.begin(), registrations_.end(), last,
                                [](uint64_t id, const Registration& r) { return id < r.id; });
-    while (it != registrations_.end() && it->id < limit && !Matches(*it, n)) ++it;
+    while (it != registrations_.end() && it->id < limit && !Matches(it->observation, n)) ++it;
     if (it == registrations_.end() || it->id >= limit || stopped_) return;
     last = it->id;
     inFlight_ = it->id;
-    CFNotificationCallback callback = it->callback;
-    void* observer = const_cast<void*>(it->observer);
+    inFlightObservation_ = it->observation;
+    CFNotificationCallback callback = it->observation.callback;
+    void* observer = const_cast<void*>(it->observation.observer);
     lock.unlock();
     // One misbehaving observer must not end delivery for the others.
     try {
@@ -245,6 +254,7 @@ void CFNotificationCenterObject::Deliver(const WireNotification& n) {
     }
     lock.lock();
     inFlight_ = 0;
+    inFlightObservation_ = Observation{};
     callDone_.notify_all();
   }
 }
@@ -353,7 +363,7 @@ void CFNotificationCenterAddObserver(CFNotificationCenterRef center, const void*
 void CFNotificationCenterRemoveObserver(CFNotificationCenterRef center, const void* observer, CFStringRef name,
                                         const void* object) {
   if (Centre(center) == nullptr) return;
-  center->RemoveWhere([&](const Registration& r) {
+  center->RemoveWhere([&](const Observation& r) {
     return r.observer == observer && (name == nullptr || (r.name && CFEqual(r.name.get(), name))) &&
            (object == nullptr || (r.object && CFEqual(r.object.get(), object)));
   });
@@ -361,7 +371,7 @@ void CFNotificationCenterRemoveObserver(CFNotificationCenterRef center, const vo
 
 void CFNotificationCenterRemoveEveryObserver(CFNotificationCenterRef center, const void* observer) {
   if (Centre(center) == nullptr) return;
-  center->RemoveWhere([&](const Registration& r) { return r.observer == observer; });
+  center->RemoveWhere([&](const Observation& r) { return r.observer == observer; });
 }
 
 void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStringRef name, const void* object,
@@ -371,7 +381,7 @@ void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStri
 
 void QelvoNotificationCenterRemoveCallback(CFNotificationCenterRef center, CFNotificationCallback callBack) {
   if (Centre(center) == nullptr) return;
-  center->RemoveWhere([&](const Registration& r) { return r.callback == callBack; });
+  center->RemoveWhere([&](const Observation& r) { return r.callback == callBack; });
 }
 
 int QelvoNotificationCenterPost(CFNotificationCenterRef center, CFStringRef name, CFStringRef object,

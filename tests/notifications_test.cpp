@@ -277,11 +277,13 @@ TEST(NotificationCenter, PostRefusesWhatCannotBeSent) {
 }
 
 struct SlowObserver {
+  bool removesItself = false;
   std::atomic<bool> entered{false};
   std::atomic<bool> finished{false};
   std::atomic<int> calls{0};
-  static void Callback(CFNotificationCenterRef, void* observer, CFStringRef, const void*, CFDictionaryRef) {
+  static void Callback(CFNotificationCenterRef center, void* observer, CFStringRef, const void*, CFDictionaryRef) {
     auto* self = static_cast<SlowObserver*>(observer);
+    if (self->removesItself) CFNotificationCenterRemoveEveryObserver(center, observer);
     ++self->calls;
     self->entered = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -289,17 +291,29 @@ struct SlowObserver {
   }
 };
 
-// Each way of removing, while the observer is in its call.
+// Each way of removing, while the observer is in its call; also when the
+// observer already removed itself at the start of that call.
 TEST(NotificationCenter, RemovalWaitsForTheCallInProgress) {
-  const std::vector<std::pair<const char*, void (*)(SlowObserver*)>> removals = {
-      {"RemoveObserver",
-       [](SlowObserver* o) { CFNotificationCenterRemoveObserver(Center(), o, CFSTR("Slow"), nullptr); }},
-      {"RemoveEveryObserver", [](SlowObserver* o) { CFNotificationCenterRemoveEveryObserver(Center(), o); }},
-      {"RemoveCallback", [](SlowObserver*) { QelvoNotificationCenterRemoveCallback(Center(), SlowObserver::Callback); }},
+  struct Removal {
+    const char* what;
+    bool removesItself;
+    void (*remove)(SlowObserver*);
   };
-  for (const auto& [what, remove] : removals) {
+  const Removal removals[] = {
+      {"RemoveObserver", false,
+       [](SlowObserver* o) { CFNotificationCenterRemoveObserver(Center(), o, CFSTR("Slow"), nullptr); }},
+      {"RemoveEveryObserver", false, [](SlowObserver* o) { CFNotificationCenterRemoveEveryObserver(Center(), o); }},
+      {"RemoveCallback", false,
+       [](SlowObserver*) { QelvoNotificationCenterRemoveCallback(Center(), SlowObserver::Callback); }},
+      {"RemoveCallback after removing itself", true,
+       [](SlowObserver*) { QelvoNotificationCenterRemoveCallback(Center(), SlowObserver::Callback); }},
+      {"RemoveObserver after removing itself", true,
+       [](SlowObserver* o) { CFNotificationCenterRemoveObserver(Center(), o, nullptr, nullptr); }},
+  };
+  for (const auto& [what, removesItself, remove] : removals) {
     SCOPED_TRACE(what);
     SlowObserver observer;
+    observer.removesItself = removesItself;
     CFNotificationCenterAddObserver(Center(), &observer, SlowObserver::Callback, CFSTR("Slow"), nullptr,
                                     CFNotificationSuspensionBehaviorDeliverImmediately);
     QelvoNotificationCenterPost(Center(), CFSTR("Slow"), nullptr, nullptr, nullptr);
