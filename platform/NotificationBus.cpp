@@ -16,12 +16,13 @@ int IgnoreMessage(sd_bus_message*, void*, sd_bus_error*) { return 0; }
 // A stuck bus must not hold observers' registration up for long.
 constexpr uint64_t kCallTimeoutUsec = 5'000'000;
 
-std::string BusAddressForMessages() {
+// The session bus: DBUS_SESSION_BUS_ADDRESS, else the per-user socket.
+std::string SessionBusAddress() {
   if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address != nullptr && *address != '\0')
     return address;
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0')
     return std::string("unix:path=") + runtime + "/bus";
-  return "(no session bus address set)";
+  return "";
 }
 
 }  // namespace
@@ -30,16 +31,25 @@ NotificationBus::~NotificationBus() { Close(); }
 
 int NotificationBus::Open(std::string* error) {
   Close();
+  const std::string address = SessionBusAddress();
+  if (address.empty()) {
+    if (error != nullptr) *error = "no session bus: neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set";
+    return -ENOMEDIUM;
+  }
+  // Set up by hand rather than with sd_bus_open_user so that the greeting
+  // too is bounded by the short call timeout.
   sd_bus* bus = nullptr;
-  int r = sd_bus_open_user(&bus);
   const char* unique = nullptr;
+  int r = sd_bus_new(&bus);
+  if (r >= 0) r = sd_bus_set_address(bus, address.c_str());
+  if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
   if (r >= 0) r = sd_bus_set_method_call_timeout(bus, kCallTimeoutUsec);
+  if (r >= 0) r = sd_bus_start(bus);
   // Waits for the bus to greet us, so a dead or refusing bus shows here.
   if (r >= 0) r = sd_bus_get_unique_name(bus, &unique);
   if (r < 0) {
     if (bus != nullptr) sd_bus_close_unref(bus);
-    if (error != nullptr)
-      *error = "cannot connect to the session bus at " + BusAddressForMessages() + ": " + std::strerror(-r);
+    if (error != nullptr) *error = "cannot connect to the session bus at " + address + ": " + std::strerror(-r);
     return r;
   }
   bus_ = bus;

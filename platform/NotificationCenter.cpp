@@ -319,6 +319,8 @@ void CFNotificationCenterObject::Run() {
       int connectMs = int(std::clamp<long long>(wait, 0, 60'000));
       timeoutMs = timeoutMs < 0 ? connectMs : std::min(timeoutMs, connectMs);
     }
+    // Without a wake-up descriptor, look again now and then instead.
+    if (wakeFd_ < 0 && (timeoutMs < 0 || timeoutMs > 10)) timeoutMs = 10;
     poll(fds, fds[1].fd >= 0 ? 2 : 1, timeoutMs);
     if (fds[0].revents & POLLIN) {
       uint64_t count;

@@ -419,13 +419,24 @@ std::map<std::string, std::string> ParseLines(const std::string& output) {
 }
 
 TEST(NotificationCenter, WithoutABusPostsStillReachLocalObserversAndReportTheFailure) {
-  PeerResult result = RunPeer("local", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/qelvo-bus");
-  ASSERT_EQ(result.exitCode, 0) << result.output;
-  auto fields = ParseLines(result.output);
-  EXPECT_EQ(fields["connected"], "0");
-  EXPECT_EQ(fields["post"], std::to_string(-ENOTCONN));
-  EXPECT_NE(fields["error"].find("/nonexistent/qelvo-bus"), std::string::npos) << fields["error"];
-  EXPECT_EQ(fields["delivered"], "1");
+  struct Case {
+    const char* env;
+    const char* reason;  // part of the error text
+  };
+  const Case cases[] = {
+      {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/qelvo-bus", "/nonexistent/qelvo-bus"},
+      {"-u DBUS_SESSION_BUS_ADDRESS -u XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.env);
+    PeerResult result = RunPeer("local", c.env);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    auto fields = ParseLines(result.output);
+    EXPECT_EQ(fields["connected"], "0");
+    EXPECT_EQ(fields["post"], std::to_string(-ENOTCONN));
+    EXPECT_NE(fields["error"].find(c.reason), std::string::npos) << fields["error"];
+    EXPECT_EQ(fields["delivered"], "1");
+  }
 }
 
 TEST(NotificationCenter, ReconnectsAndObservesAgainAfterTheBusRestarts) {
