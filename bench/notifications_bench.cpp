@@ -4,6 +4,7 @@
 // (post to an observer of the same process). Each cross-process run is one
 // iteration; the figures are the counters.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -57,6 +58,14 @@ struct Arrivals {
   }
 };
 
+// CPU time of this whole process (delivery thread included), in microseconds.
+double ProcessCpuUs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
 double PercentileUs(std::vector<int64_t> sorted, double p) {
   if (sorted.empty()) return 0;
   size_t i = std::min(sorted.size() - 1, size_t(p * double(sorted.size() - 1) + 0.5));
@@ -74,6 +83,7 @@ void RunCrossProcess(benchmark::State& state, long count, double rate) {
     std::string command = std::string(QELVO_NOTIFICATIONS_POSTER) + " " + std::to_string(count) + " " +
                           std::to_string(rate);
     long sent = 0;
+    const double cpuBefore = ProcessCpuUs();
     if (FILE* poster = popen(command.c_str(), "r")) {
       if (std::fscanf(poster, "%ld", &sent) != 1) sent = 0;
       pclose(poster);
@@ -82,6 +92,7 @@ void RunCrossProcess(benchmark::State& state, long count, double rate) {
     while (arrivals.received.load() < sent && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     CFNotificationCenterRemoveEveryObserver(center, &arrivals);
+    const double cpuUs = ProcessCpuUs() - cpuBefore;
 
     std::vector<int64_t> latencies;
     for (int64_t ns : arrivals.latencyNs)
@@ -93,6 +104,8 @@ void RunCrossProcess(benchmark::State& state, long count, double rate) {
     state.counters["duplicates"] = double(arrivals.duplicates.load());
     state.counters["median_us"] = PercentileUs(latencies, 0.50);
     state.counters["p99_us"] = PercentileUs(latencies, 0.99);
+    // Receiving side: bus reads, decoding and the observer call.
+    state.counters["cpu_us_each"] = arrivals.received.load() > 0 ? cpuUs / double(arrivals.received.load()) : 0;
     state.counters["max_us"] = latencies.empty() ? 0 : double(latencies.back()) / 1000.0;
   }
 }

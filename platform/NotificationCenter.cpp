@@ -195,8 +195,16 @@ int CFNotificationCenterObject::Post(CFStringRef name, CFStringRef object, CFDic
   local.name = CFRef<CFStringRef>::Retain(name);
   if (object != nullptr && CFStringGetLength(object) > 0) local.object = CFRef<CFStringRef>::Retain(object);
   local.userInfo = wireUserInfo;
-  bool queued = false;
+  // Only when someone here observes it: a mere poster's delivery thread
+  // stays asleep.
+  bool observed = false;
   {
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    observed = std::any_of(registrations_.begin(), registrations_.end(),
+                           [&](const Registration& r) { return Matches(r.observation, local); });
+  }
+  bool queued = !observed;
+  if (observed) {
     std::lock_guard<std::mutex> lock(queueMutex_);
     if (localQueue_.size() < kMaxLocalQueue) {
       localQueue_.push_back(std::move(local));
@@ -206,6 +214,7 @@ int CFNotificationCenterObject::Post(CFStringRef name, CFStringRef object, CFDic
 
   int rc = 0;
   std::string reason;
+  bool pendingOutput = false;
   {
     std::lock_guard<std::mutex> lock(busMutex_);
     if (!bus_.IsOpen()) {
@@ -213,9 +222,11 @@ int CFNotificationCenterObject::Post(CFStringRef name, CFStringRef object, CFDic
       reason = lastConnectError_.empty() ? "not connected to the session bus" : lastConnectError_;
     } else {
       rc = bus_.Send(name, object, wireUserInfo.get(), &reason);
+      pendingOutput = bus_.HasPendingOutput();
     }
   }
-  Wake();
+  // The delivery thread writes out what the socket did not take at once.
+  if (observed || pendingOutput) Wake();
   if (rc < 0) return fail(rc, reason.c_str());
   if (!queued) return fail(-ENOBUFS, "too many notifications wait for this process's own observers");
   return 0;
