@@ -306,11 +306,6 @@ TEST(Ramp, SetValueKeepsPositionButBecomesConstant) {
   EXPECT_EQ(stored.GetEndValue(), 0.5f);
   EXPECT_EQ(stored.GetStartOffset(), 10);  // kept, ignored for a constant
   EXPECT_EQ(stored.GetDuration(), 100u);
-
-  ParameterMapEvent fresh;
-  EXPECT_EQ(fresh.GetEventType(), kParameterEvent_Immediate);
-  EXPECT_EQ(fresh.GetValue(), 0.0f);
-  EXPECT_EQ(fresh.GetDuration(), 0u);
 }
 
 // ---- names ------------------------------------------------------------------
