@@ -1,5 +1,8 @@
 #include "framework/AUInputElement.h"
 
+#include "framework/AUBase.h"
+#include "platform/ComponentSeam.h"
+
 AUInputElement::AUInputElement(AUBase* audioUnit) : AUIOElement(audioUnit) {}
 
 AUInputElement::~AUInputElement() = default;
@@ -7,5 +10,73 @@ AUInputElement::~AUInputElement() = default;
 OSStatus AUInputElement::SetStreamFormat(const CAStreamBasicDescription& format) {
   const OSStatus result = AUIOElement::SetStreamFormat(format);
   if (result == noErr) AllocateBuffer();
+  return result;
+}
+
+void AUInputElement::SetConnection(const AudioUnitConnection& conn) {
+  if (conn.sourceAudioUnit == nullptr) {
+    Disconnect();
+    return;
+  }
+  mInputType.store(kFromConnection, std::memory_order_release);
+  mConnection = conn;
+  mConnRenderProc = nullptr;
+  AllocateBuffer();
+
+  // Without a direct entry every pull goes through AudioUnitRender.
+  AudioUnitRenderProc proc = nullptr;
+  UInt32 size = sizeof(proc);
+  if (AudioUnitGetProperty(conn.sourceAudioUnit, kAudioUnitProperty_FastDispatch,
+                           kAudioUnitScope_Global, kAudioUnitRenderSelect, &proc,
+                           &size) == noErr &&
+      size == sizeof(proc))
+    mConnRenderProc = proc;
+  mConnInstanceStorage = GetComponentInstanceStorage(conn.sourceAudioUnit);
+}
+
+void AUInputElement::Disconnect() {
+  mInputType.store(kNoInput, std::memory_order_release);
+  DeallocateBuffer();
+}
+
+void AUInputElement::SetInputCallback(AURenderCallback proc, void* refCon) {
+  if (proc == nullptr) {
+    Disconnect();
+    return;
+  }
+  mInputType.store(kFromCallback, std::memory_order_release);
+  mInputProc = proc;
+  mInputProcRefCon = refCon;
+  AllocateBuffer();
+}
+
+OSStatus AUInputElement::PullInput(AudioUnitRenderActionFlags& ioActionFlags,
+                                   const AudioTimeStamp& inTimeStamp, AudioUnitElement inElement,
+                                   UInt32 nFrames) {
+  const EInputType type = GetInputType();
+  if (type == kNoInput) return kAudioUnitErr_NoConnection;
+
+  AUBufferList& buffers = IOBuffer();
+  // A callback may be asked for more than the memory was laid out for.
+  if (NeedsBufferSpace() && buffers.GetAllocatedFrames() < nFrames)
+    buffers.Allocate(GetStreamFormat(), nFrames);
+
+  OSStatus result;
+  if (type == kFromConnection) {
+    // The source writes its own buffer pointers into the list.
+    AudioBufferList& list = buffers.PrepareNullBuffer(GetStreamFormat(), nFrames);
+    if (mConnRenderProc != nullptr)
+      result = mConnRenderProc(mConnInstanceStorage, &ioActionFlags, &inTimeStamp,
+                               mConnection.sourceOutputNumber, nFrames, &list);
+    else
+      result = AudioUnitRender(mConnection.sourceAudioUnit, &ioActionFlags, &inTimeStamp,
+                               mConnection.sourceOutputNumber, nFrames, &list);
+  } else {
+    AudioBufferList& list = buffers.PrepareBuffer(GetStreamFormat(), nFrames);
+    result = mInputProc(mInputProcRefCon, &ioActionFlags, &inTimeStamp, inElement, nFrames, &list);
+  }
+
+  // The source may have gone while it ran; don't hand on its data.
+  if (GetInputType() == kNoInput) return kAudioUnitErr_NoConnection;
   return result;
 }

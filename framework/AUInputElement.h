@@ -3,6 +3,8 @@
 // connected source renders into its own and the pull hands its pointers on.
 #pragma once
 
+#include <atomic>
+
 #include "framework/AUIOElement.h"
 
 class AUInputElement : public AUIOElement {
@@ -20,16 +22,34 @@ class AUInputElement : public AUIOElement {
   OSStatus SetStreamFormat(const CAStreamBasicDescription& format) override;
   bool NeedsBufferSpace() const override { return IsCallback(); }
 
-  EInputType GetInputType() const { return mInputType; }
-  bool IsActive() const { return mInputType != kNoInput; }
-  bool HasConnection() const { return mInputType == kFromConnection; }
-  bool IsCallback() const { return mInputType == kFromCallback; }
+  EInputType GetInputType() const { return mInputType.load(std::memory_order_acquire); }
+  bool IsActive() const { return GetInputType() != kNoInput; }
+  bool HasConnection() const { return GetInputType() == kFromConnection; }
+  bool IsCallback() const { return GetInputType() == kFromCallback; }
 
-  // Making and breaking connections, installing callbacks and pulling input
-  // are added with input connections; they fill the source fields below.
+  // Feeds the input from another unit's output; a null source disconnects.
+  // Sizes the descriptor for the format's streams (the source brings the
+  // memory) and asks the source for its direct render entry.
+  void SetConnection(const AudioUnitConnection& conn);
+  // The input has no source any more; its own memory is freed.
+  void Disconnect();
+  // Feeds the input from the host's procedure; null disconnects.
+  void SetInputCallback(AURenderCallback proc, void* refCon);
+
+  // Has the source render nFrames into this input's buffer list, read
+  // afterwards with GetBufferList(). kAudioUnitErr_NoConnection without a
+  // source, or when the input was disconnected while the source ran.
+  OSStatus PullInput(AudioUnitRenderActionFlags& ioActionFlags, const AudioTimeStamp& inTimeStamp,
+                     AudioUnitElement inElement, UInt32 nFrames);
+
+  const AudioUnitConnection& GetConnection() const { return mConnection; }
+  // The source's direct render entry, or null when it offered none.
+  AudioUnitRenderProc GetConnectionRenderProc() const { return mConnRenderProc; }
 
  protected:
-  EInputType mInputType = kNoInput;
+  // Re-read after the source returns, possibly changed meanwhile by a
+  // control thread.
+  std::atomic<EInputType> mInputType{kNoInput};
   // Meaningful only while the input type that sets them is current.
   AURenderCallback mInputProc = nullptr;  // kFromCallback
   void* mInputProcRefCon = nullptr;

@@ -1,0 +1,34 @@
+// Calls into other units of the host: read a property of a unit, render a
+// unit, and find the object behind a component instance. They go through one
+// table of operations that whoever manages component instances installs (the
+// component loader, a host adapter, or a test that wires units together in
+// one process). Until a table is installed every call fails with paramErr
+// (storage: null).
+#pragma once
+
+#include "platform/AudioTypes.h"
+
+struct AudioUnitHostOps {
+  // *ioDataSize: room in outData on entry, bytes written on return.
+  OSStatus (*getProperty)(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
+                          AudioUnitElement inElement, void* outData, UInt32* ioDataSize);
+  // The unit may replace the data pointers in ioData with its own buffers.
+  OSStatus (*render)(AudioUnit inUnit, AudioUnitRenderActionFlags* ioActionFlags,
+                     const AudioTimeStamp* inTimeStamp, UInt32 inOutputBusNumber,
+                     UInt32 inNumberFrames, AudioBufferList* ioData);
+  // The object attached to the instance; first argument of its direct render entry.
+  void* (*getInstanceStorage)(ComponentInstance inInstance);
+};
+
+// Installs the table (null: none) and returns the previous one. The table is
+// not copied and must outlive its use. Install before any unit calls out;
+// the render thread reads the table without a lock.
+const AudioUnitHostOps* SetAudioUnitHostOps(const AudioUnitHostOps* inOps);
+const AudioUnitHostOps* GetAudioUnitHostOps();
+
+OSStatus AudioUnitGetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
+                              AudioUnitElement inElement, void* outData, UInt32* ioDataSize);
+OSStatus AudioUnitRender(AudioUnit inUnit, AudioUnitRenderActionFlags* ioActionFlags,
+                         const AudioTimeStamp* inTimeStamp, UInt32 inOutputBusNumber,
+                         UInt32 inNumberFrames, AudioBufferList* ioData);
+void* GetComponentInstanceStorage(ComponentInstance inInstance);
