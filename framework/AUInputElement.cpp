@@ -18,20 +18,21 @@ void AUInputElement::SetConnection(const AudioUnitConnection& conn) {
     Disconnect();
     return;
   }
-  mInputType.store(kFromConnection, std::memory_order_release);
-  mConnection = conn;
-  mConnRenderProc = nullptr;
-  AllocateBuffer();
-
   // Without a direct entry every pull goes through AudioUnitRender.
   AudioUnitRenderProc proc = nullptr;
   UInt32 size = sizeof(proc);
   if (AudioUnitGetProperty(conn.sourceAudioUnit, kAudioUnitProperty_FastDispatch,
                            kAudioUnitScope_Global, kAudioUnitRenderSelect, &proc,
-                           &size) == noErr &&
-      size == sizeof(proc))
-    mConnRenderProc = proc;
+                           &size) != noErr ||
+      size != sizeof(proc))
+    proc = nullptr;
+
+  // The source's fields are complete before a pull can see the new type.
+  mConnection = conn;
+  mConnRenderProc = proc;
   mConnInstanceStorage = GetComponentInstanceStorage(conn.sourceAudioUnit);
+  mInputType.store(kFromConnection, std::memory_order_release);
+  AllocateBuffer();
 }
 
 void AUInputElement::Disconnect() {
@@ -44,9 +45,9 @@ void AUInputElement::SetInputCallback(AURenderCallback proc, void* refCon) {
     Disconnect();
     return;
   }
-  mInputType.store(kFromCallback, std::memory_order_release);
   mInputProc = proc;
   mInputProcRefCon = refCon;
+  mInputType.store(kFromCallback, std::memory_order_release);
   AllocateBuffer();
 }
 
