@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "framework/TRelaxedAtomic.h"
 #include "platform/AudioTypes.h"
 #include "platform/CFRef.h"
 
@@ -18,7 +19,9 @@ class AUElement;
 class AUIOElement;
 
 // The stored state of one parameter: a constant value, or a ramp positioned
-// relative to the render slice it was stored for.
+// relative to the render slice it was stored for. Control threads set values
+// while the render thread reads them and applies scheduled events, so the
+// fields both sides write are taken whole.
 class ParameterMapEvent {
  public:
   ParameterMapEvent() = default;
@@ -50,11 +53,11 @@ class ParameterMapEvent {
   UInt32 GetSliceDuration() const { return mSliceDurationFrames; }
 
  private:
-  UInt32 mEventType = kParameterEvent_Immediate;
-  SInt32 mBufferOffset = 0;
+  TRelaxedAtomic<UInt32> mEventType = kParameterEvent_Immediate;
+  SInt32 mBufferOffset = 0;  // this and the durations: render thread only
   UInt32 mDurationInFrames = 0;
-  AudioUnitParameterValue mValue1 = 0.0f;
-  AudioUnitParameterValue mValue2 = 0.0f;
+  TRelaxedAtomic<AudioUnitParameterValue> mValue1 = 0.0f;
+  TRelaxedAtomic<AudioUnitParameterValue> mValue2 = 0.0f;
   UInt32 mSliceDurationFrames = 0;
 };
 

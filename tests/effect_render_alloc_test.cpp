@@ -1,0 +1,245 @@
+// A warmed-up effect renders without touching the heap: every operator new
+// and, outside sanitizer builds, every malloc-family call in the process is
+// counted across many render calls of a stereo effect fed by a render
+// callback, with scheduled events, render observers coming and going, bypass
+// and in-place changes, silence and moving filter parameters.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "effect/ModulationState.h"
+#include "support/TestEffect.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QELVO_SANITIZER_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QELVO_SANITIZER_HEAP 1
+#endif
+#endif
+
+namespace {
+std::atomic<bool> gCounting{false};
+std::atomic<long> gNews{0};
+std::atomic<long> gMallocs{0};
+
+void CountNew() {
+  if (gCounting.load(std::memory_order_relaxed)) gNews.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+// ---- operator new, every form ----------------------------------------------------------
+__attribute__((noinline)) void* operator new(std::size_t size) {
+  CountNew();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+__attribute__((noinline)) void* operator new[](std::size_t size) { return operator new(size); }
+__attribute__((noinline)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  CountNew();
+  return std::malloc(size == 0 ? 1 : size);
+}
+__attribute__((noinline)) void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return operator new(size, std::nothrow);
+}
+__attribute__((noinline)) void* operator new(std::size_t size, std::align_val_t align) {
+  CountNew();
+  const std::size_t a = static_cast<std::size_t>(align);
+  if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
+  throw std::bad_alloc();
+}
+__attribute__((noinline)) void* operator new[](std::size_t size, std::align_val_t align) {
+  return operator new(size, align);
+}
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+__attribute__((noinline)) void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+
+// ---- the C heap, by interposition (sanitizers own it in their builds) ------------------------
+#ifndef QELVO_SANITIZER_HEAP
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+void __libc_free(void*);
+
+static void CountMalloc() {
+  if (gCounting.load(std::memory_order_relaxed)) gMallocs.fetch_add(1, std::memory_order_relaxed);
+}
+
+void* malloc(size_t size) {
+  CountMalloc();
+  return __libc_malloc(size);
+}
+void* calloc(size_t n, size_t size) {
+  CountMalloc();
+  return __libc_calloc(n, size);
+}
+void* realloc(void* p, size_t size) {
+  CountMalloc();
+  return __libc_realloc(p, size);
+}
+void* memalign(size_t align, size_t size) {
+  CountMalloc();
+  return __libc_memalign(align, size);
+}
+void* aligned_alloc(size_t align, size_t size) {
+  CountMalloc();
+  return __libc_memalign(align, size);
+}
+int posix_memalign(void** out, size_t align, size_t size) {
+  CountMalloc();
+  void* p = __libc_memalign(align, size);
+  if (p == nullptr) return 12;  // ENOMEM
+  *out = p;
+  return 0;
+}
+void free(void* p) { __libc_free(p); }
+}
+constexpr bool kCountsMalloc = true;
+#else
+constexpr bool kCountsMalloc = false;
+#endif
+
+namespace {
+
+struct Observer {
+  int calls = 0;
+  static OSStatus Notify(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32,
+                         UInt32, AudioBufferList*) {
+    ++static_cast<Observer*>(refCon)->calls;
+    return noErr;
+  }
+};
+
+AudioUnitParameterEvent Event(AudioUnitParameterID id, UInt32 type, UInt32 offset, float a,
+                              float b = 0.0f, UInt32 duration = 0) {
+  AudioUnitParameterEvent e{};
+  e.scope = kAudioUnitScope_Global;
+  e.parameter = id;
+  e.eventType = type;
+  if (type == kParameterEvent_Immediate) {
+    e.eventValues.immediate.bufferOffset = offset;
+    e.eventValues.immediate.value = a;
+  } else {
+    e.eventValues.ramp.startBufferOffset = static_cast<SInt32>(offset);
+    e.eventValues.ramp.durationInFrames = duration;
+    e.eventValues.ramp.startValue = a;
+    e.eventValues.ramp.endValue = b;
+  }
+  return e;
+}
+
+struct Scenario {
+  const char* what;
+  bool filterMode;
+  bool events;
+  bool observers;
+  bool toggles;  // bypass, in place, silence, unit memory, slice length
+};
+
+void RenderMany(const Scenario& s, long& news, long& mallocs) {
+  testX.store(s.filterMode ? 1 : 0);
+  TestEffectPtr fx = OpenTestEffect(2, 2);
+  fx->tailTime = 0.001;
+  TestSignal signal;
+  signal.Attach(*fx);
+  ASSERT_EQ(fx->DoInitialize(), noErr);
+  TestOutput out(2, 512);
+  Observer first, second;
+  if (s.observers) {
+    fx->SetRenderNotification(&Observer::Notify, &first);
+    fx->SetRenderNotification(&Observer::Notify, &second);
+  }
+  const AudioUnitParameterEvent events[] = {
+      Event(kParam_Gain, kParameterEvent_Immediate, 100, 0.5f),
+      Event(kParam_CutoffFrequency, kParameterEvent_Ramped, 0, 400.0f, 4000.0f, 256),
+      Event(kParam_Resonance, kParameterEvent_Immediate, 300, 3.0f),
+      Event(kParam_Gain, kParameterEvent_Immediate, 450, 0.8f),
+  };
+
+  const int kWarmUp = 8, kCalls = 200;
+  Float64 time = 0;
+  for (int i = 0; i < kWarmUp + kCalls; ++i) {
+    if (i == kWarmUp) {
+      news = gNews.load();
+      mallocs = gMallocs.load();
+      gCounting = true;
+    }
+    UInt32 frames = 512;
+    if (s.toggles) {
+      frames = (i % 3 == 0) ? 64 : 512;
+      const UInt32 bypass = (i % 5 == 1);
+      const UInt32 inPlace = (i % 4 < 2);
+      fx->SetProperty(kAudioUnitProperty_BypassEffect, kAudioUnitScope_Global, 0, &bypass, 4);
+      fx->SetProperty(kAudioUnitProperty_InPlaceProcessing, kAudioUnitScope_Global, 0, &inPlace, 4);
+      signal.silent = (i % 7 >= 4);
+    }
+    if (s.filterMode) fx->SetParameter(kParam_CutoffFrequency, 300.0f + 10.0f * (i % 50));
+    if (s.events) fx->ScheduleParameter(events, 4);
+    if (s.observers && i % 2 == 0) {
+      // Observers come and go from the control side; nodes are recycled.
+      fx->RemoveRenderNotification(&Observer::Notify, &second);
+      fx->SetRenderNotification(&Observer::Notify, &second);
+    }
+    out.Point(frames);
+    if (s.toggles && i % 2) out.NullPointers();
+    AudioUnitRenderActionFlags flags = 0;
+    const OSStatus status = fx->DoRender(flags, SampleTime(time), 0, frames, out.list());
+    time += frames;
+    if (status != noErr) {
+      gCounting = false;
+      FAIL() << "render " << i << " answered " << status;
+    }
+  }
+  gCounting = false;
+  news = gNews.load() - news;
+  mallocs = gMallocs.load() - mallocs;
+  if (s.observers) {
+    EXPECT_EQ(first.calls, 2 * (kWarmUp + kCalls));
+  }
+  testX.store(0);
+}
+
+TEST(EffectRenderAllocations, NoneAfterWarmUp) {
+  const Scenario scenarios[] = {
+      {"gain mode", false, false, false, false},
+      {"filter mode, cutoff moving", true, false, false, false},
+      {"scheduled events", true, true, false, false},
+      {"render observers", false, false, true, false},
+      {"everything at once", true, true, true, true},
+  };
+  for (const Scenario& s : scenarios) {
+    SCOPED_TRACE(s.what);
+    long news = 0, mallocs = 0;
+    RenderMany(s, news, mallocs);
+    EXPECT_EQ(news, 0);
+    EXPECT_EQ(mallocs, 0);
+  }
+}
+
+// The counters see what they are meant to see, or a zero above proves nothing.
+TEST(EffectRenderAllocations, CountersNoticeAllocations) {
+  gCounting = true;
+  const long news = gNews.load(), mallocs = gMallocs.load();
+  delete new volatile int(3);
+  void* volatile p = std::malloc(64);
+  std::free(p);
+  gCounting = false;
+  EXPECT_EQ(gNews.load() - news, 1);
+  EXPECT_GE(gMallocs.load() - mallocs, kCountsMalloc ? 2 : 0);
+}
+
+}  // namespace
