@@ -102,12 +102,16 @@ OSStatus AUEffectBase::Initialize() {
     return kAudioUnitErr_FormatNotSupported;
   }
 
+  mInput0 = GetInput(0);
+  mOutput0 = GetOutput(0);
   MaintainKernels();
   return noErr;
 }
 
 void AUEffectBase::Cleanup() {
   mKernelList.clear();
+  mInput0 = nullptr;
+  mOutput0 = nullptr;
   // Nothing left to reset; new kernels start clean.
   mResetPending.store(false, std::memory_order_relaxed);
 }
@@ -154,10 +158,10 @@ OSStatus AUEffectBase::ChangeStreamFormat(AudioUnitScope inScope, AudioUnitEleme
 }
 
 UInt32 AUEffectBase::GetNumberOfChannels() {
-  return GetOutput(0)->GetStreamFormat().mChannelsPerFrame;
+  return Output0()->GetStreamFormat().mChannelsPerFrame;
 }
 
-Float64 AUEffectBase::GetSampleRate() { return GetOutput(0)->GetStreamFormat().mSampleRate; }
+Float64 AUEffectBase::GetSampleRate() { return Output0()->GetStreamFormat().mSampleRate; }
 
 // ---- parameters --------------------------------------------------------------------------
 
@@ -248,10 +252,10 @@ void AUEffectBase::RunPendingReset() {
 
 OSStatus AUEffectBase::Render(AudioUnitRenderActionFlags& ioActionFlags,
                               const AudioTimeStamp& inTimeStamp, UInt32 inNumberFrames) {
-  if (!HasInput(0)) return kAudioUnitErr_NoConnection;
+  if (mInput0 != nullptr ? !mInput0->IsActive() : !HasInput(0)) return kAudioUnitErr_NoConnection;
 
-  AUOutputElement* theOutput = GetOutput(0);
-  AUInputElement* theInput = GetInput(0);
+  AUOutputElement* theOutput = Output0();
+  AUInputElement* theInput = Input0();
   OSStatus result = theInput->PullInput(ioActionFlags, inTimeStamp, 0, inNumberFrames);
   if (result != noErr) return result;
 

@@ -119,6 +119,11 @@ class AUEffectBase : public AUBase, public AUKernelOwner {
   // Leaving bypass asks the render thread to reset before it next processes,
   // so a reset never runs over a kernel that is rendering.
   void RunPendingReset();
+  // Bus 0 of each side. The elements cannot change while initialized, so the
+  // render path keeps them from Initialize to Cleanup instead of looking
+  // them up several times a call.
+  AUInputElement* Input0() { return mInput0 != nullptr ? mInput0 : GetInput(0); }
+  AUOutputElement* Output0() { return mOutput0 != nullptr ? mOutput0 : GetOutput(0); }
 
   std::vector<std::unique_ptr<AUKernelBase>> mKernelList;
   TRelaxedAtomic<bool> mBypassEffect = false;
@@ -126,4 +131,6 @@ class AUEffectBase : public AUBase, public AUKernelOwner {
   TRelaxedAtomic<bool> mProcessesInPlace;
   AUSilentTimeout mSilentTimeout;
   std::atomic<bool> mResetPending{false};
+  AUInputElement* mInput0 = nullptr;
+  AUOutputElement* mOutput0 = nullptr;
 };

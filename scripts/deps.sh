@@ -5,6 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   clang-14 libclang-rt-14-dev
+  clang-22 libclang-rt-22-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev dbus-daemon dbus-bin
   libicu-dev

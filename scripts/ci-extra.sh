@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Extra CI steps, run by .ci/run after the test builds. Each area adds its own
+# section; every section is safe to re-run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# Effect rendering under the real-time sanitizer.
+bash scripts/ci-rtsan.sh
