@@ -220,16 +220,6 @@ TEST(EffectKernels, ResetClearsEveryKernelAndTheRenderTime) {
   EXPECT_EQ(rig.fx->GetLastRenderedSampleTime(), AUBase::kNoLastRenderedSampleTime);
 }
 
-TEST(EffectFormats, WritableOnlyWhileUninitialized) {
-  TestEffectPtr fx = OpenTestEffect();
-  EXPECT_TRUE(fx->IsStreamFormatWritable(kAudioUnitScope_Output, 0));
-  ASSERT_EQ(fx->DoInitialize(), noErr);
-  EXPECT_FALSE(fx->IsStreamFormatWritable(kAudioUnitScope_Output, 0));
-  EXPECT_FALSE(fx->IsStreamFormatWritable(kAudioUnitScope_Input, 0));
-  fx->DoCleanup();
-  EXPECT_TRUE(fx->IsStreamFormatWritable(kAudioUnitScope_Input, 0));
-}
-
 struct Notices {
   int parameterList = 0;
   static void Count(void* refCon, AudioUnit, AudioUnitPropertyID id, AudioUnitScope scope,
@@ -377,15 +367,40 @@ TEST(EffectRender, InPlaceHandsOutTheInputsBuffers) {
   }
 }
 
-TEST(EffectRender, InPlaceChangeTakesEffectAtTheNextRender) {
-  Rig rig(2, true);
-  ASSERT_EQ(rig.Render(64), noErr);
-  SetProperty32(*rig.fx, kAudioUnitProperty_InPlaceProcessing, 0);
-  ASSERT_EQ(rig.Render(64), noErr);
-  ExpectScaledSignal(rig.output, 64, 64);
-  SetProperty32(*rig.fx, kAudioUnitProperty_InPlaceProcessing, 1);
-  ASSERT_EQ(rig.Render(64), noErr);
-  ExpectScaledSignal(rig.output, 64, 128);
+TEST(EffectRender, KernelsWithoutInputChannelsStayIdle) {
+  // A table may allow more output than input channels; the extra kernels
+  // have no samples, and must not be handed pointers past either list.
+  struct Case {
+    AUChannelInfo entry;
+    UInt32 in, out;
+    bool inPlace;
+    size_t kernelsRun;
+  };
+  const Case cases[] = {
+      {{2, -1}, 2, 4, false, 2},
+      {{2, -1}, 2, 4, true, 2},
+      {{1, -1}, 1, 3, false, 1},
+      {{1, -1}, 1, 3, true, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.in << "/" << c.out << " " << c.inPlace);
+    KernelLog log;
+    TestEffectPtr fx = OpenRecordingEffect(log, c.in, c.out, c.inPlace);
+    fx->channelInfo = {c.entry};
+    TestSignal signal;
+    signal.Attach(*fx);
+    ASSERT_EQ(fx->DoInitialize(), noErr);
+    ASSERT_EQ(fx->GetNumberOfKernels(), c.out);
+    TestOutput out(c.out, 128);
+    AudioUnitRenderActionFlags flags = 0;
+    ASSERT_EQ(fx->DoRender(flags, SampleTime(0), 0, 128, out.list()), noErr);
+    ASSERT_EQ(log.calls.size(), c.kernelsRun);
+    for (size_t k = 0; k < c.kernelsRun; ++k) {
+      EXPECT_EQ(log.calls[k].channel, k);
+      EXPECT_EQ(log.calls[k].stride, 1u);
+      EXPECT_EQ(out.samples[k][9], TestSignal::Sample(UInt32(k), 9) * float(k + 2));
+    }
+  }
 }
 
 TEST(EffectRender, BypassPassesTheInputThroughWithoutKernels) {
