@@ -262,6 +262,10 @@ class AUBase : public ComponentBase, public AUElementCreator {
   // Render observers; applied and walked by the render thread only.
   NotificationList& RenderNotifications() { return mRenderCallbacks; }
 
+  // A unit of the first API generation lowers it in its constructor, which
+  // withdraws the selectors and properties of the second.
+  void SetAudioUnitAPIVersion(UInt8 inVersion) { mAudioUnitAPIVersion = inVersion; }
+
  private:
   bool mElementsCreated = false;
   bool mInitialized = false;
