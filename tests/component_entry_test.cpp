@@ -143,6 +143,11 @@ class EntryUnit : public AUBase {
     return noErr;
   }
   OSStatus Initialize() override { return initializeResult; }
+  OSStatus Render(AudioUnitRenderActionFlags& flags, const AudioTimeStamp&, UInt32) override {
+    renderFlagsSeen.push_back(flags);
+    flags |= kAudioUnitRenderAction_OutputIsSilence;
+    return noErr;
+  }
 
   struct Call {
     std::string what;
@@ -154,6 +159,7 @@ class EntryUnit : public AUBase {
   Byte echoSeen[16] = {};
   OSStatus initializeResult = noErr;
   std::function<void()> thrower;
+  std::vector<AudioUnitRenderActionFlags> renderFlagsSeen;
 };
 
 using Entry = ComponentEntryPoint<EntryUnit>;
@@ -441,6 +447,26 @@ TEST_F(ComponentEntry, RenderRefusesMissingTimeStampOrBuffers) {
   EXPECT_EQ(AudioUnitBaseRender(unit, &flags, nullptr, 0, 64, &buffers), paramErr);
   EXPECT_EQ(AudioUnitBaseRender(unit, &flags, &time, 0, 64, nullptr), paramErr);
   EXPECT_EQ(flags, 0u);
+}
+
+TEST_F(ComponentEntry, RenderWithoutFlagsRendersWithAZeroWord) {
+  ASSERT_EQ(Sel(kAudioUnitInitializeSelect), noErr);
+  const UInt32 streams = unit->GetOutput(0)->GetStreamFormat().NumberChannelStreams();
+  std::vector<std::byte> listBytes(AudioBufferListSize(streams));
+  auto* list = reinterpret_cast<AudioBufferList*>(listBytes.data());
+  std::vector<Float32> samples(64 * streams);
+  list->mNumberBuffers = streams;
+  for (UInt32 i = 0; i < streams; ++i) list->mBuffers[i] = {1, 64 * 4, &samples[64 * i]};
+  AudioTimeStamp time{};
+  AudioUnitRenderActionFlags flags = 0;
+
+  EXPECT_EQ(Sel(kAudioUnitRenderSelect, &flags, &time, 0, 64u, list), noErr);
+  EXPECT_EQ(flags, kAudioUnitRenderAction_OutputIsSilence);
+  time.mSampleTime = 64;
+  EXPECT_EQ(Sel(kAudioUnitRenderSelect, nullptr, &time, 0, 64u, list), noErr);
+  time.mSampleTime = 128;
+  EXPECT_EQ(AudioUnitBaseRender(unit, nullptr, &time, 0, 64, list), noErr);
+  EXPECT_EQ(unit->renderFlagsSeen, (std::vector<AudioUnitRenderActionFlags>{0, 0, 0}));
 }
 
 }  // namespace
