@@ -35,3 +35,10 @@ void* GetComponentInstanceStorage(ComponentInstance inInstance) {
   if (ops == nullptr || ops->getInstanceStorage == nullptr || inInstance == nullptr) return nullptr;
   return ops->getInstanceStorage(inInstance);
 }
+
+OSStatus SetComponentInstanceStorage(ComponentInstance inInstance, void* inStorage) {
+  const AudioUnitHostOps* ops = GetAudioUnitHostOps();
+  if (ops == nullptr || ops->setInstanceStorage == nullptr || inInstance == nullptr)
+    return paramErr;
+  return ops->setInstanceStorage(inInstance, inStorage);
+}

@@ -1,9 +1,9 @@
 // Calls into other units of the host: read a property of a unit, render a
-// unit, and find the object behind a component instance. They go through one
-// table of operations that whoever manages component instances installs (the
-// component loader, a host adapter, or a test that wires units together in
-// one process). Until a table is installed every call fails with paramErr
-// (storage: null).
+// unit, and attach or find the object behind a component instance. They go
+// through one table of operations that whoever manages component instances
+// installs (the component loader, a host adapter, or a test that wires units
+// together in one process). Until a table is installed every call fails with
+// paramErr (storage: null).
 #pragma once
 
 #include "platform/AudioTypes.h"
@@ -18,6 +18,8 @@ struct AudioUnitHostOps {
                      UInt32 inNumberFrames, AudioBufferList* ioData);
   // The object attached to the instance; first argument of its direct render entry.
   void* (*getInstanceStorage)(ComponentInstance inInstance);
+  // Attaches the object a unit's open created to the instance.
+  OSStatus (*setInstanceStorage)(ComponentInstance inInstance, void* inStorage);
 };
 
 // Installs the table (null: none) and returns the previous one. The table is
@@ -32,3 +34,5 @@ OSStatus AudioUnitRender(AudioUnit inUnit, AudioUnitRenderActionFlags* ioActionF
                          const AudioTimeStamp* inTimeStamp, UInt32 inOutputBusNumber,
                          UInt32 inNumberFrames, AudioBufferList* ioData);
 void* GetComponentInstanceStorage(ComponentInstance inInstance);
+// paramErr when no table keeps storage; the open that asked then fails.
+OSStatus SetComponentInstanceStorage(ComponentInstance inInstance, void* inStorage);
