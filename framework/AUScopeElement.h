@@ -105,6 +105,16 @@ class AUElement {
   CFStringRef GetName() const { return mElementName.get(); }
   bool HasName() const { return static_cast<bool>(mElementName); }
 
+  // Saved state: appends the parameter count, then per parameter its ID (its
+  // index when indexed) and its value bits, all big-endian 32-bit words.
+  void SaveState(CFMutableDataRef data) const;
+  // Reads a count and that many entries at state and sets each parameter;
+  // returns the position after the last entry. When they would run past end
+  // nothing is set and the result is null.
+  const UInt8* RestoreState(const UInt8* state, const UInt8* end);
+  // Where the count and entries at state end; null when past end.
+  static const UInt8* StateEnd(const UInt8* state, const UInt8* end);
+
  private:
   AUBase* mAudioUnit;
   std::map<AudioUnitParameterID, ParameterMapEvent> mParameters;
@@ -136,6 +146,23 @@ class AUScope {
   AUIOElement* GetIOElement(UInt32 elementIndex) const;
 
   AUElementCreator* GetCreator() const { return mCreator; }
+
+  // Element names of a saved state. A scope's entry maps element numbers
+  // (decimal text) to names.
+  bool HasElementWithName() const;
+  // Stores this scope's entry under its number when it has named elements.
+  void AddElementNamesToDict(CFMutableDictionaryRef names) const;
+  // Whether an entry can be applied: a dictionary of decimal keys to
+  // strings, naming existing elements or ones below kMaxRestoredElements.
+  bool CanRestoreElementNames(CFTypeRef scopeNames) const;
+  // Applies an entry, growing the scope to reach the highest number named;
+  // true when it grew. Throws kAudioUnitErr_InvalidPropertyValue (changing
+  // nothing) for an entry CanRestoreElementNames refuses.
+  bool RestoreElementNames(CFDictionaryRef scopeNames);
+
+  // A saved state may grow a scope up to this many elements, so a stray
+  // number cannot make the unit build millions of them.
+  static constexpr UInt32 kMaxRestoredElements = 1024;
   AudioUnitScope GetScope() const { return mScope; }
 
  private:
