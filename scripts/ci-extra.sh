@@ -6,3 +6,6 @@ cd "$(dirname "$0")/.."
 
 # Effect rendering under the real-time sanitizer.
 bash scripts/ci-rtsan.sh
+
+# Saved-state restore fuzzing, 60 s.
+bash scripts/ci-fuzz.sh
