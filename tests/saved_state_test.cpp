@@ -655,3 +655,19 @@ TEST_F(SavedStateTest, FactoryPresetBecomesCurrentOnlyWithNumberAndName) {
   // Units closed: every reference they took is given back.
   EXPECT_EQ(CFGetRetainCount(name.get()), 1);
 }
+
+TEST_F(SavedStateTest, ClassInfoPropertyCarriesTheStateBetweenUnits) {
+  auto source = OpenUnit();
+  source->Globals()->SetParameter(1, 0.5f);
+  CFPropertyListRef state = nullptr;
+  ASSERT_EQ(source->DispatchGetProperty(kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0,
+                                        &state),
+            noErr);
+  CFRef<CFPropertyListRef> owned = CFRef<CFPropertyListRef>::Adopt(state);
+
+  auto target = OpenUnit();
+  EXPECT_EQ(target->DispatchSetProperty(kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0,
+                                        &state, sizeof state),
+            noErr);
+  EXPECT_EQ(ParamOf(*target, 0, 0, 1), 0.5f);
+}
