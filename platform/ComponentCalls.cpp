@@ -42,3 +42,11 @@ OSStatus SetComponentInstanceStorage(ComponentInstance inInstance, void* inStora
     return paramErr;
   return ops->setInstanceStorage(inInstance, inStorage);
 }
+
+OSErr GetComponentInfo(ComponentInstance inInstance, ComponentDescription* outDesc) {
+  const AudioUnitHostOps* ops = GetAudioUnitHostOps();
+  if (ops == nullptr || ops->getComponentInfo == nullptr || inInstance == nullptr ||
+      outDesc == nullptr)
+    return paramErr;
+  return ops->getComponentInfo(inInstance, outDesc);
+}

@@ -1,9 +1,10 @@
 // Calls into other units of the host: read a property of a unit, render a
-// unit, and attach or find the object behind a component instance. They go
-// through one table of operations that whoever manages component instances
-// installs (the component loader, a host adapter, or a test that wires units
-// together in one process). Until a table is installed every call fails with
-// paramErr (storage: null).
+// unit, attach or find the object behind a component instance, and get the
+// component description an instance was opened under. They go through one
+// table of operations that whoever manages component instances installs (the
+// component loader, a host adapter, or a test that wires units together in
+// one process). Until a table is installed every call fails with paramErr
+// (storage: null).
 #pragma once
 
 #include "platform/AudioTypes.h"
@@ -20,6 +21,8 @@ struct AudioUnitHostOps {
   void* (*getInstanceStorage)(ComponentInstance inInstance);
   // Attaches the object a unit's open created to the instance.
   OSStatus (*setInstanceStorage)(ComponentInstance inInstance, void* inStorage);
+  // The description the instance was opened under, or a Component Manager error.
+  OSErr (*getComponentInfo)(ComponentInstance inInstance, ComponentDescription* outDesc);
 };
 
 // Installs the table (null: none) and returns the previous one. The table is
@@ -36,3 +39,6 @@ OSStatus AudioUnitRender(AudioUnit inUnit, AudioUnitRenderActionFlags* ioActionF
 void* GetComponentInstanceStorage(ComponentInstance inInstance);
 // paramErr when no table keeps storage; the open that asked then fails.
 OSStatus SetComponentInstanceStorage(ComponentInstance inInstance, void* inStorage);
+// The component description (type, subtype, manufacturer, flags, mask) the
+// instance was opened under; paramErr without a table or an instance.
+OSErr GetComponentInfo(ComponentInstance inInstance, ComponentDescription* outDesc);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# A bounded fuzzing run
-# of the saved-state restore (called by scripts/ci-extra.sh). Safe to re-run: it rebuilds incrementally and
-# fuzzes into a scratch corpus, leaving the seed corpus untouched.
+# A bounded fuzzing run of the saved-state restore, called by
+# scripts/ci-extra.sh. Safe to re-run: it rebuilds incrementally and fuzzes
+# into a scratch corpus, leaving the seed corpus untouched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -169,7 +169,8 @@ std::map<ComponentInstance, void*> gStorage;
 const AudioUnitHostOps kHostOps{
     nullptr, nullptr,
     [](ComponentInstance i) { return gStorage.contains(i) ? gStorage[i] : nullptr; },
-    [](ComponentInstance i, void* s) { gStorage[i] = s; return OSStatus(noErr); }};
+    [](ComponentInstance i, void* s) { gStorage[i] = s; return OSStatus(noErr); },
+    nullptr};
 
 ComponentInstance Instance(int n) { return reinterpret_cast<ComponentInstance>(intptr_t(0x1000 * n)); }
 

@@ -113,7 +113,7 @@ OSStatus HostRender(AudioUnit instance, AudioUnitRenderActionFlags* flags,
 
 void* HostStorage(ComponentInstance instance) { return Source::Of(instance).unit.get(); }
 
-const AudioUnitHostOps kHostOps{&HostGetProperty, &HostRender, &HostStorage, nullptr};
+const AudioUnitHostOps kHostOps{&HostGetProperty, &HostRender, &HostStorage, nullptr, nullptr};
 
 struct Notice {
   AudioUnitPropertyID id;
