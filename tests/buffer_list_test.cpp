@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/AUBuffer.h"
+#include "support/ThrownStatus.h"
 
 namespace {
 
@@ -16,15 +17,6 @@ CAStreamBasicDescription Format(UInt32 channels, bool interleaved = false) {
   format.SetCanonical(channels, interleaved);
   format.mSampleRate = 44100.0;
   return format;
-}
-
-OSStatus StatusOf(const std::function<void()>& op) {
-  try {
-    op();
-  } catch (OSStatus status) {
-    return status;
-  }
-  return noErr;
 }
 
 // A caller's AudioBufferList with room for n buffers (the spare record
@@ -155,7 +147,7 @@ TEST(BufferListLayout, DeallocateKeepsTheDescriptorRoomForReuse) {
   EXPECT_EQ(list.GetMemory(), nullptr);
   EXPECT_EQ(list.GetAllocatedStreams(), 0u);
   EXPECT_EQ(list.GetAllocatedFrames(), 0u);
-  EXPECT_EQ(StatusOf([&] { list.GetBufferList(); }), -1);
+  EXPECT_EQ(ThrownStatus([&] { list.GetBufferList(); }), -1);
 
   list.Allocate(Format(2), 32);
   EXPECT_EQ(list.PrepareBuffer(Format(2), 32).mBuffers[1].mDataByteSize, 128u);
@@ -189,7 +181,7 @@ TEST(BufferListMisuse, EveryRefusalLeavesTheListAsItWas) {
   const AudioBuffer before[2] = {prepared.mBuffers[0], prepared.mBuffers[1]};
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.name);
-    EXPECT_EQ(StatusOf(r.op), r.status);
+    EXPECT_EQ(ThrownStatus(r.op), r.status);
     EXPECT_EQ(list.GetPtrState(), AUBufferList::kPtrsToMyMemory);
     AudioBufferList& now = list.GetBufferList();
     ASSERT_EQ(now.mNumberBuffers, 2u);
@@ -211,13 +203,13 @@ TEST(BufferListMisuse, AnEmptyDescriptorCannotBeUsed) {
 
   CallerList dest(2);
   for (AUBufferList* list : {&fresh, &allocated, &invalidated}) {
-    EXPECT_EQ(StatusOf([&] { list->GetBufferList(); }), -1);
-    EXPECT_EQ(StatusOf([&] { list->CopyBufferListTo(*dest.list()); }), -1);
-    EXPECT_EQ(StatusOf([&] { list->CopyBufferContentsTo(*dest.list()); }), -1);
+    EXPECT_EQ(ThrownStatus([&] { list->GetBufferList(); }), -1);
+    EXPECT_EQ(ThrownStatus([&] { list->CopyBufferListTo(*dest.list()); }), -1);
+    EXPECT_EQ(ThrownStatus([&] { list->CopyBufferContentsTo(*dest.list()); }), -1);
   }
   // A list that never allocated has no room at all.
-  EXPECT_EQ(StatusOf([&] { fresh.PrepareBuffer(Format(1), 0); }), kAudioUnitErr_FormatNotSupported);
-  EXPECT_EQ(StatusOf([&] { fresh.SetBufferList(*dest.list()); }), -1);
+  EXPECT_EQ(ThrownStatus([&] { fresh.PrepareBuffer(Format(1), 0); }), kAudioUnitErr_FormatNotSupported);
+  EXPECT_EQ(ThrownStatus([&] { fresh.SetBufferList(*dest.list()); }), -1);
 }
 
 // ---- sharing and copying ------------------------------------------------------------

@@ -7,17 +7,9 @@
 #include "framework/AUBase.h"
 #include "framework/AUInputElement.h"
 #include "framework/AUOutputElement.h"
+#include "support/ThrownStatus.h"
 
 namespace {
-
-OSStatus StatusOf(const std::function<void()>& op) {
-  try {
-    op();
-  } catch (OSStatus status) {
-    return status;
-  }
-  return noErr;
-}
 
 // Makes plain elements for even numbers and output buses for odd ones.
 class MixedCreator : public AUElementCreator {
@@ -74,8 +66,8 @@ TEST(IOElement, SetStreamFormatStoresEveryByteWithoutJudging) {
     EXPECT_EQ(std::memcmp(&element->GetStreamFormat(), &odd, sizeof odd), 0);
     // Without an initialized unit nothing is laid out.
     EXPECT_EQ(element->GetIOBuffer().GetAllocatedStreams(), 0u);
-    EXPECT_EQ(StatusOf([&] { element->PrepareBuffer(16); }), kAudioUnitErr_FormatNotSupported);
-    EXPECT_EQ(StatusOf([&] { element->GetBufferList(); }), -1);
+    EXPECT_EQ(ThrownStatus([&] { element->PrepareBuffer(16); }), kAudioUnitErr_FormatNotSupported);
+    EXPECT_EQ(ThrownStatus([&] { element->GetBufferList(); }), -1);
   }
 }
 
@@ -99,9 +91,9 @@ TEST(IOElement, ScopeHandsOutOnlyElementsThatCarryAudio) {
   AUScope scope;
   scope.Initialize(&creator, kAudioUnitScope_Output, 2);
 
-  EXPECT_EQ(StatusOf([&] { scope.GetIOElement(0); }), kAudioUnitErr_InvalidElement);
+  EXPECT_EQ(ThrownStatus([&] { scope.GetIOElement(0); }), kAudioUnitErr_InvalidElement);
   EXPECT_EQ(scope.GetIOElement(1), scope.GetElement(1));
-  EXPECT_EQ(StatusOf([&] { scope.GetIOElement(2); }), kAudioUnitErr_InvalidElement);
+  EXPECT_EQ(ThrownStatus([&] { scope.GetIOElement(2); }), kAudioUnitErr_InvalidElement);
 }
 
 // ---- memory follows the unit's state --------------------------------------------

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/AUScopeElement.h"
+#include "support/ThrownStatus.h"
 
 namespace {
 
@@ -41,15 +42,6 @@ class FakeCreator : public AUElementCreator {
  private:
   Log& mLog;
 };
-
-OSStatus StatusOf(const std::function<void()>& op) {
-  try {
-    op();
-  } catch (OSStatus status) {
-    return status;
-  }
-  return noErr;
-}
 
 AudioUnitParameterEvent Ramp(SInt32 startOffset, UInt32 duration, float from, float to) {
   AudioUnitParameterEvent e{};
@@ -125,7 +117,7 @@ TEST(Scope, MissingElementLookups) {
   for (UInt32 index : missing) {
     SCOPED_TRACE(index);
     EXPECT_EQ(scope.GetElement(index), nullptr);
-    EXPECT_EQ(StatusOf([&] { scope.SafeGetElement(index); }), kAudioUnitErr_InvalidElement);
+    EXPECT_EQ(ThrownStatus([&] { scope.SafeGetElement(index); }), kAudioUnitErr_InvalidElement);
   }
   EXPECT_EQ(scope.SafeGetElement(1), scope.GetElement(1));
 }
@@ -135,7 +127,7 @@ TEST(Scope, FailingCreatorLeavesTheScopeAsFarAsItGrew) {
   FakeCreator creator(log);
   creator.failAt = 2;
   AUScope scope;
-  EXPECT_EQ(StatusOf([&] { scope.Initialize(&creator, kAudioUnitScope_Output, 4); }), -1234);
+  EXPECT_EQ(ThrownStatus([&] { scope.Initialize(&creator, kAudioUnitScope_Output, 4); }), -1234);
   EXPECT_EQ(scope.GetNumberOfElements(), 2u);
   EXPECT_NE(scope.GetElement(1), nullptr);
 
@@ -146,7 +138,7 @@ TEST(Scope, FailingCreatorLeavesTheScopeAsFarAsItGrew) {
 
 TEST(Scope, GrowingWithoutACreatorFailsCleanly) {
   AUScope scope;
-  EXPECT_EQ(StatusOf([&] { scope.SetNumberOfElements(1); }), kAudioUnitErr_InvalidElement);
+  EXPECT_EQ(ThrownStatus([&] { scope.SetNumberOfElements(1); }), kAudioUnitErr_InvalidElement);
   EXPECT_EQ(scope.GetNumberOfElements(), 0u);
   scope.SetNumberOfElements(0);
 }
@@ -183,7 +175,7 @@ TEST(ElementParameters, UnknownIdsThrowWithoutCreatingAnything) {
   };
   for (const auto& [name, op] : reads) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(StatusOf(op), kAudioUnitErr_InvalidParameter);
+    EXPECT_EQ(ThrownStatus(op), kAudioUnitErr_InvalidParameter);
     EXPECT_EQ(element.GetNumberOfParameters(), 1u);
   }
 }
@@ -208,13 +200,13 @@ TEST(ElementParameters, IndexedStorageIsFixedSize) {
   };
   for (const auto& [name, op] : refused) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(StatusOf(op), kAudioUnitErr_InvalidParameter);
+    EXPECT_EQ(ThrownStatus(op), kAudioUnitErr_InvalidParameter);
     EXPECT_EQ(element.GetNumberOfParameters(), 4u);
   }
 
   element.UseIndexedParameters(-3);  // nonsense count: no storage at all, no crash
   EXPECT_EQ(element.GetNumberOfParameters(), 0u);
-  EXPECT_EQ(StatusOf([&] { element.GetParameter(0); }), kAudioUnitErr_InvalidParameter);
+  EXPECT_EQ(ThrownStatus([&] { element.GetParameter(0); }), kAudioUnitErr_InvalidParameter);
 }
 
 TEST(ElementParameters, ScheduledEventsCreateInMapAndUpdateInPlace) {
