@@ -95,7 +95,9 @@ enum : AudioUnitPropertyID {
   kAudioUnitProperty_ElementName = 30,
   kAudioUnitProperty_EditorView = 31,
   kAudioUnitProperty_SupportedChannelLayoutTags = 32,
+  kAudioUnitProperty_ParameterStringFromValue = 33,
   kAudioUnitProperty_PresentPreset = 36,
+  kAudioUnitProperty_ParameterValueFromString = 38,
   kAudioUnitProperty_IconLocation = 39,
 };
 
@@ -240,9 +242,28 @@ enum : UInt32 {
   kAudioUnitParameterUnit_Boolean = 2,
   kAudioUnitParameterUnit_Percent = 3,
   kAudioUnitParameterUnit_Seconds = 4,
+  kAudioUnitParameterUnit_SampleFrames = 5,
+  kAudioUnitParameterUnit_Phase = 6,
+  kAudioUnitParameterUnit_Rate = 7,
   kAudioUnitParameterUnit_Hertz = 8,
+  kAudioUnitParameterUnit_Cents = 9,
+  kAudioUnitParameterUnit_RelativeSemiTones = 10,
+  kAudioUnitParameterUnit_MIDINoteNumber = 11,
+  kAudioUnitParameterUnit_MIDIController = 12,
   kAudioUnitParameterUnit_Decibels = 13,
   kAudioUnitParameterUnit_LinearGain = 14,
+  kAudioUnitParameterUnit_Degrees = 15,
+  kAudioUnitParameterUnit_EqualPowerCrossfade = 16,
+  kAudioUnitParameterUnit_MixerFaderCurve1 = 17,
+  kAudioUnitParameterUnit_Pan = 18,
+  kAudioUnitParameterUnit_Meters = 19,
+  kAudioUnitParameterUnit_AbsoluteCents = 20,
+  kAudioUnitParameterUnit_Octaves = 21,
+  kAudioUnitParameterUnit_BPM = 22,
+  kAudioUnitParameterUnit_Beats = 23,
+  kAudioUnitParameterUnit_Milliseconds = 24,
+  kAudioUnitParameterUnit_Ratio = 25,
+  kAudioUnitParameterUnit_CustomUnit = 26,
 };
 
 enum : UInt32 {
@@ -267,6 +288,15 @@ struct AudioUnitParameterInfo {
   UInt32 flags;
 };
 static_assert(sizeof(AudioUnitParameterInfo) == 104);
+
+// One parameter of one unit, as a client of the unit names it.
+struct AudioUnitParameter {
+  AudioUnit mAudioUnit;
+  AudioUnitParameterID mParameterID;
+  AudioUnitScope mScope;
+  AudioUnitElement mElement;
+};
+static_assert(sizeof(AudioUnitParameter) == 24);
 
 struct AudioUnitParameterStringFromValue {
   AudioUnitParameterID inParamID;

@@ -52,3 +52,7 @@ union QelvoImmortal {
   ~QelvoImmortal() {}
   T value;
 };
+
+// The locale's identifier as C text for the formatting library; "en_US_POSIX"
+// for null or a value of another type.
+const char* QelvoLocaleName(CFLocaleRef locale);

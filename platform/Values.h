@@ -225,3 +225,64 @@ Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBas
                                          CFIndex maxBufLen);
 constexpr CFIndex kCFURLPOSIXPathStyle = 0;
 
+
+// ---- locales and number formatting ------------------------------------------------
+// Locale-aware decimal text in the conventions of a locale (decimal and
+// grouping separators, digits), and its parsing.
+CFTypeID CFLocaleGetTypeID();
+CFTypeID CFNumberFormatterGetTypeID();
+
+// The current locale, read from the environment on every call the POSIX way:
+// the first non-empty of LC_ALL, LC_NUMERIC and LANG. A codeset (".UTF-8")
+// and a modifier ("@euro") are dropped; "C", "POSIX" or no setting at all
+// give "en_US_POSIX" (plain digits, '.' decimal separator, no grouping).
+CFLocaleRef CFLocaleCopyCurrent();
+// A locale by identifier ("de_DE", "de-DE", "de_DE.UTF-8", "C"), read the same
+// way as the environment; null for a null or non-string identifier. An
+// identifier without locale data formats like its nearest known parent.
+CFLocaleRef CFLocaleCreate(CFAllocatorRef alloc, CFStringRef identifier);
+// The canonical identifier ("de_DE", "en_US_POSIX"); not retained for the caller.
+CFStringRef CFLocaleGetIdentifier(CFLocaleRef locale);
+
+struct CFRange {
+  CFIndex location;
+  CFIndex length;
+};
+inline CFRange CFRangeMake(CFIndex location, CFIndex length) { return CFRange{location, length}; }
+
+using CFNumberFormatterStyle = CFIndex;
+enum : CFNumberFormatterStyle {
+  kCFNumberFormatterDecimalStyle = 1,
+};
+// Only the decimal style exists; any other style, or a formatter that cannot
+// be made, answers null. A null locale formats like "en_US_POSIX". The
+// formatter keeps its own reference to the locale. Changing a formatter's
+// properties while another thread uses it is not safe.
+CFNumberFormatterRef CFNumberFormatterCreate(CFAllocatorRef alloc, CFLocaleRef locale, CFNumberFormatterStyle style);
+CFLocaleRef CFNumberFormatterGetLocale(CFNumberFormatterRef formatter);
+
+using CFNumberFormatterKey = CFStringRef;
+// Property values are numbers, read as integers; negative counts as 0. Setting
+// a maximum below the minimum lowers the minimum too, and the other way round.
+extern const CFNumberFormatterKey kCFNumberFormatterMinFractionDigits;
+extern const CFNumberFormatterKey kCFNumberFormatterMaxFractionDigits;
+// Unknown keys and values that are no number are ignored.
+void CFNumberFormatterSetProperty(CFNumberFormatterRef formatter, CFNumberFormatterKey key, CFTypeRef value);
+// A new number holding the property's current value, or null for an unknown key.
+CFTypeRef CFNumberFormatterCopyProperty(CFNumberFormatterRef formatter, CFNumberFormatterKey key);
+
+// Formats the value at valuePtr, read as numberType: integer types exactly,
+// floating types in double precision rounded half to even to the fraction
+// digits. Null for an unknown type or a null pointer.
+CFStringRef CFNumberFormatterCreateStringWithValue(CFAllocatorRef alloc, CFNumberFormatterRef formatter,
+                                                   CFNumberType numberType, const void* valuePtr);
+// Parses a number written in the formatter's locale and stores it as
+// numberType. Ranges count bytes of the UTF-8 text, like CFStringGetLength.
+// With rangep null the whole string must be the number (ASCII white space
+// around it is allowed). With rangep, parsing starts at rangep->location,
+// stays within rangep->length bytes and may stop early; on success the range
+// is narrowed to the bytes parsed. False when nothing parses, when the range
+// lies outside the string or splits a character, or when the number does not
+// convert exactly to an integer numberType.
+Boolean CFNumberFormatterGetValueFromString(CFNumberFormatterRef formatter, CFStringRef string, CFRange* rangep,
+                                            CFNumberType numberType, void* valuePtr);
