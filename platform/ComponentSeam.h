@@ -3,7 +3,9 @@
 // component description an instance was opened under. They go through one
 // table of operations that whoever manages component instances installs (the
 // component loader, a host adapter, or a test that wires units together in
-// one process). Until a table is installed every call fails with paramErr
+// one process). The component loader installs its own table when the runtime
+// is loaded (platform/ComponentLoader.h); a test may install a fake and put
+// the previous table back. With no table every call fails with paramErr
 // (storage: null).
 #pragma once
 

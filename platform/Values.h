@@ -286,3 +286,28 @@ CFStringRef CFNumberFormatterCreateStringWithValue(CFAllocatorRef alloc, CFNumbe
 // convert exactly to an integer numberType.
 Boolean CFNumberFormatterGetValueFromString(CFNumberFormatterRef formatter, CFStringRef string, CFRange* rangep,
                                             CFNumberType numberType, void* valuePtr);
+
+// ---- bundles ------------------------------------------------------------------
+// A bundle is a directory <Name>.bundle with a manifest, a shared object and a
+// Resources folder (docs/bundles.md). There is one bundle value per directory;
+// it lives until the process ends, so retain and release do nothing to it.
+// Null when the directory is no readable bundle (the component loader's last
+// error tells why).
+CFBundleRef CFBundleCreate(CFAllocatorRef alloc, CFURLRef bundleURL);
+// A bundle whose shared object is loaded right now (an instance of it is
+// open, or it was loaded explicitly) and whose identifier is bundleID; null
+// when there is none. The caller does not own the result.
+CFBundleRef CFBundleGetBundleWithIdentifier(CFStringRef bundleID);
+CFStringRef CFBundleGetIdentifier(CFBundleRef bundle);
+CFURLRef CFBundleCopyBundleURL(CFBundleRef bundle);
+CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle);
+// The URL of Resources[/subDirName]/resourceName[.resourceType] when that file
+// or directory exists, else null. resourceType may be null (no extension) and
+// may start with a dot; names that would leave the Resources folder answer null.
+CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName, CFStringRef resourceType,
+                                 CFStringRef subDirName);
+Boolean CFBundleIsExecutableLoaded(CFBundleRef bundle);
+// Loads the shared object once on behalf of the caller (instances count on
+// their own); false when it cannot be loaded.
+Boolean CFBundleLoadExecutable(CFBundleRef bundle);
+void CFBundleUnloadExecutable(CFBundleRef bundle);
