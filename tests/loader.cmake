@@ -1,5 +1,5 @@
-# The component loader tests load real bundles: the probe unit as a bundle of
-# its own (not installed), and a shared object without the entry symbol.
+# The component loader tests load real bundles (not installed): the probe
+# unit, a framework effect, and a shared object without the entry symbol.
 set(QELVO_TEST_BUNDLE_DIR ${CMAKE_BINARY_DIR}/tests/bundles)
 qelvo_add_bundle(NAME QelvoProbe SUBTYPE Qprb VERSION 1.2.3 DISPLAY_NAME "Qelvo Probe"
                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/support/LoaderProbe.cpp
@@ -7,14 +7,22 @@ qelvo_add_bundle(NAME QelvoProbe SUBTYPE Qprb VERSION 1.2.3 DISPLAY_NAME "Qelvo 
 target_include_directories(QelvoProbe PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(QelvoProbe PRIVATE QELVO_PROBE_IDENTIFIER="org.qelvo.audiounit.QelvoProbe")
 
+# A framework effect as a bundle: the entry dispatcher, the effect base and the
+# level listener, all private to the shared object.
+qelvo_add_bundle(NAME QelvoLoaderEffect SUBTYPE Qlfx
+                 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/support/LoaderEffect.cpp
+                         ${CMAKE_CURRENT_SOURCE_DIR}/support/TestVariant.cpp
+                 LIBS qelvo_effect
+                 OUTPUT_DIRECTORY ${QELVO_TEST_BUNDLE_DIR} NO_INSTALL)
+
 add_library(loader_noentry MODULE ${CMAKE_CURRENT_SOURCE_DIR}/support/LoaderNoEntry.cpp)
 
-foreach(test component_loader_test component_loader_concurrency_test)
+foreach(test component_loader_test component_loader_concurrency_test loaded_effect_test)
   if(TARGET ${test})
     target_compile_definitions(${test} PRIVATE
       QELVO_TEST_BUNDLE_DIR="${QELVO_TEST_BUNDLE_DIR}"
       QELVO_NOENTRY_OBJECT="$<TARGET_FILE:loader_noentry>")
     target_link_libraries(${test} PRIVATE ${CMAKE_DL_LIBS})
-    add_dependencies(${test} QelvoProbe loader_noentry)
+    add_dependencies(${test} QelvoProbe QelvoLoaderEffect loader_noentry)
   endif()
 endforeach()
