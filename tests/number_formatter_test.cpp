@@ -141,19 +141,12 @@ TEST(NumberFormatter, FormatsInTheLocalesConventions) {
     int32_t maxFraction;
     const char* text;
   };
+  // Whole parameter displays are covered with the parameter strings; here the
+  // formatter's own rules.
   const Case cases[] = {
-      {"en_US", 440.0, 1, 1, "440.0"},
-      {"de_DE", 440.0, 1, 1, "440,0"},
-      {"C", 440.0, 1, 1, "440.0"},
-      {"en_US", 4400.0, 0, 0, "4,400"},
-      {"de_DE", 4400.0, 0, 0, "4.400"},
-      {"C", 4400.0, 0, 0, "4400"},
       {"en_US", static_cast<double>(4.4f), 1, 3, "4.4"},  // trailing zeros dropped down to the minimum
-      {"en_US", 0.5, 1, 3, "0.5"},
       {"en_US", 2.0, 1, 3, "2.0"},
-      {"en_US", 0.12345, 1, 4, "0.1234"},  // half to even
-      {"en_US", 0.25, 1, 1, "0.2"},
-      {"en_US", 0.35, 1, 1, "0.4"},
+      {"en_US", 0.25, 1, 1, "0.2"},  // half to even
       {"en_US", -1200.0, 0, 0, "-1,200"},
       {"de_DE", 1234.5678, 1, 2, "1.234,57"},
       {"fr_FR", 0.5, 1, 1, "0,5"},
@@ -192,24 +185,20 @@ TEST(NumberFormatter, FractionDigitPropertiesStayConsistent) {
   EXPECT_EQ(Property(formatter.get(), kCFNumberFormatterMinFractionDigits), 1);
   EXPECT_EQ(Property(formatter.get(), kCFNumberFormatterMaxFractionDigits), 3);
 
-  // A maximum below the minimum pulls the minimum down.
-  int32_t zero = 0;
-  auto zeroN = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberSInt32Type, &zero));
-  CFNumberFormatterSetProperty(formatter.get(), kCFNumberFormatterMaxFractionDigits, zeroN.get());
-  EXPECT_EQ(Property(formatter.get(), kCFNumberFormatterMinFractionDigits), 0);
-
-  // Negative counts are 0; keys match by content; strangers are ignored.
+  // A maximum below the minimum pulls the minimum down; negative counts are 0.
   int32_t negative = -5;
   auto negativeN = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberSInt32Type, &negative));
   CFNumberFormatterSetProperty(formatter.get(), kCFNumberFormatterMaxFractionDigits, negativeN.get());
   EXPECT_EQ(Property(formatter.get(), kCFNumberFormatterMaxFractionDigits), 0);
+  EXPECT_EQ(Property(formatter.get(), kCFNumberFormatterMinFractionDigits), 0);
+
+  // Keys match by content; values that are no number are ignored.
   double two = 2.0;
   auto twoN = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberDoubleType, &two));
   CFNumberFormatterSetProperty(formatter.get(), Str("kCFNumberFormatterMaxFractionDigits").get(), twoN.get());
   EXPECT_EQ(Property(formatter.get(), kCFNumberFormatterMaxFractionDigits), 2);
   CFNumberFormatterSetProperty(formatter.get(), kCFNumberFormatterMaxFractionDigits, Str("7").get());
   EXPECT_EQ(Property(formatter.get(), kCFNumberFormatterMaxFractionDigits), 2);
-  CFNumberFormatterSetProperty(formatter.get(), Str("NoSuchKey").get(), twoN.get());
   EXPECT_EQ(CFNumberFormatterCopyProperty(formatter.get(), Str("NoSuchKey").get()), nullptr);
 }
 
@@ -294,11 +283,6 @@ TEST(NumberFormatter, CreationAndNullArguments) {
   EXPECT_EQ(CFGetTypeID(formatter.get()), CFNumberFormatterGetTypeID());
 
   double value = 0.0;
-  EXPECT_EQ(CFNumberFormatterCreateStringWithValue(nullptr, nullptr, kCFNumberDoubleType, &v), nullptr);
-  EXPECT_FALSE(CFNumberFormatterGetValueFromString(nullptr, Str("1").get(), nullptr, kCFNumberDoubleType, &value));
   EXPECT_FALSE(CFNumberFormatterGetValueFromString(formatter.get(), nullptr, nullptr, kCFNumberDoubleType, &value));
-  EXPECT_FALSE(CFNumberFormatterGetValueFromString(formatter.get(), Str("1").get(), nullptr, kCFNumberDoubleType, nullptr));
   EXPECT_FALSE(CFNumberFormatterGetValueFromString(formatter.get(), Str("1").get(), nullptr, 99, &value));
-  CFNumberFormatterSetProperty(nullptr, kCFNumberFormatterMaxFractionDigits, nullptr);
-  EXPECT_EQ(CFNumberFormatterGetLocale(nullptr), nullptr);
 }
