@@ -1,0 +1,54 @@
+// The effect unit of every deliverable: a resonant low-pass or a gain stage
+// per channel, driven by the listener's brain-wave levels. It adds to the
+// effect base its parameters and factory presets, the level listener, its
+// kernels, and two properties for the editor view: where the view lives and
+// the frequency-response curve it draws.
+#pragma once
+
+#include "framework/AUEffectBase.h"
+#include "platform/AudioTypes.h"
+
+// Points in one frequency-response request; the caller fills in the
+// frequencies, the unit the magnitudes.
+constexpr UInt32 kFrequencyResponsePointCount = 512;
+constexpr UInt32 kFrequencyResponseByteSize = kFrequencyResponsePointCount * sizeof(FrequencyResponsePoint);
+
+class Filter : public AUEffectBase {
+ public:
+  // Sets the parameter defaults, resets both modulation factors (the mode and
+  // the preset index stay as earlier instances left them) and registers the
+  // level listener once more.
+  explicit Filter(ComponentInstance inComponentInstance);
+  ~Filter() override;
+
+  OSStatus Version() override;
+  // Announces a new frequency-response curve after a successful start.
+  OSStatus Initialize() override;
+
+  OSStatus GetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScope, AudioUnitElement inElement,
+                           UInt32& outDataSize, Boolean& outWritable) override;
+  OSStatus GetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope, AudioUnitElement inElement,
+                       void* outData) override;
+
+  OSStatus GetParameterInfo(AudioUnitScope inScope, AudioUnitParameterID inParameterID,
+                            AudioUnitParameterInfo& outParameterInfo) override;
+  // A new array without callbacks holding pointers to the constant preset
+  // records; the caller owns the array, not the records.
+  OSStatus GetPresets(CFArrayRef* outData) const override;
+  // Selects the measure and the mode; parameter values stay as they are.
+  OSStatus NewFactoryPresetSet(const AUPreset& inNewFactoryPreset) override;
+
+  Float64 GetLatency() override;
+  Float64 GetTailTime() override;
+  bool SupportsTail() override;
+
+  AUKernelBase* NewKernel() override;
+
+ private:
+  OSStatus GetEditorView(void* outData);
+  OSStatus GetFrequencyResponse(void* outData);
+};
+
+// The one symbol each deliverable exports: every host call enters here.
+extern "C" __attribute__((visibility("default"))) ComponentResult FilterEntry(ComponentParameters* params,
+                                                                               Filter* obj);
