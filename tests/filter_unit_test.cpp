@@ -167,19 +167,6 @@ const char* const kBandNames[] = {"LCH Count-Gain",       "LCH Count-Filter",   
                                   "LCH F-Filter",         "RCH Count-Gain",         "RCH Count-Filter",
                                   "RCH F-Gain",           "RCH F-Filter",           "Coherence Count-Gain",
                                   "Coherence Count-Filter", "Coherence F-Gain",     "Coherence F-Filter"};
-const char* const kPeakNames[] = {"Peak V-Gain", "Peak V-Filter", "Peak F-Gain", "Peak F-Filter"};
-
-TEST(FilterPresets, TablesFollowTheFamily) {
-  for (int32_t offset : {0, 6, 7, 9, 10, 11}) {
-    const auto table = FilterPresetTable(offset);
-    const bool peak = offset > 9;
-    ASSERT_EQ(table.size(), peak ? 4u : 12u) << "offset " << offset;
-    for (size_t i = 0; i < table.size(); ++i) {
-      EXPECT_EQ(table[i].presetNumber, static_cast<SInt32>(i));
-      EXPECT_EQ(Text(table[i].presetName), peak ? kPeakNames[i] : kBandNames[i]);
-    }
-  }
-}
 
 TEST(FilterPresets, ArrayHoldsTheConstantRecordsInOrder) {
   FilterPtr unit = OpenFilter();
@@ -278,14 +265,6 @@ TEST(FilterConstruction, ResetsBothFactorsButKeepsModeAndPreset) {
   EXPECT_EQ(now.cutoff, 1.0);
   // No preset is chosen at construction.
   EXPECT_EQ(unit->GetCurrentPreset().presetNumber, -1);
-}
-
-TEST(FilterConstruction, VersionTailAndLatency) {
-  FilterPtr unit = OpenFilter();
-  EXPECT_EQ(unit->Version(), 0x00010000);
-  EXPECT_TRUE(unit->SupportsTail());
-  EXPECT_EQ(unit->GetTailTime(), 0.001);
-  EXPECT_EQ(unit->GetLatency(), 0.0);
 }
 
 // ---- initialisation and the frequency-response curve -----------------------------
