@@ -39,11 +39,11 @@ struct Deliverable {
 };
 
 const Deliverable kDeliverables[] = {
-    {"AUQelvoBS1", FourCC("bs01"), 67802, false},      {"AUQelvoBS2", FourCC("bs02"), 67803, false},
-    {"AUQelvoBS3", FourCC("bs03"), 67804, false},      {"AUQelvoBS4", FourCC("bs04"), 67805, false},
-    {"AUQelvoBS5", FourCC("bs05"), 67806, false},      {"AUQelvoBS6", FourCC("bs06"), 67807, false},
-    {"AUQelvoBS7", FourCC("bs07"), 67808, false},      {"AUQelvoBS8", FourCC("bs08"), 67809, false},
-    {"AUQelvoPeakLeft", FourCC("pklt"), 67800, true}, {"AUQelvoPeakRight", FourCC("pkrt"), 67801, true},
+    {"AUQelvoBS1", FourCC("Qbs1"), 67802, false},      {"AUQelvoBS2", FourCC("Qbs2"), 67803, false},
+    {"AUQelvoBS3", FourCC("Qbs3"), 67804, false},      {"AUQelvoBS4", FourCC("Qbs4"), 67805, false},
+    {"AUQelvoBS5", FourCC("Qbs5"), 67806, false},      {"AUQelvoBS6", FourCC("Qbs6"), 67807, false},
+    {"AUQelvoBS7", FourCC("Qbs7"), 67808, false},      {"AUQelvoBS8", FourCC("Qbs8"), 67809, false},
+    {"AUQelvoPeakLeft", FourCC("QpkL"), 67800, true}, {"AUQelvoPeakRight", FourCC("QpkR"), 67801, true},
 };
 
 void PrintTo(const Deliverable& d, std::ostream* os) { *os << d.name; }
