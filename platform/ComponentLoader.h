@@ -37,6 +37,9 @@ constexpr OSStatus kQelvoErr_ComponentLoadFailed = -3001;
 
 // Colon-separated directories searched before the compiled-in ones.
 inline constexpr const char* kQelvoPluginPathVariable = "QELVO_PLUGIN_PATH";
+// Set (to anything but "" or "0") to search only QELVO_PLUGIN_PATH: tests and
+// tools that must not see installed or freshly built bundles.
+inline constexpr const char* kQelvoPluginPathOnlyVariable = "QELVO_PLUGIN_PATH_ONLY";
 
 // The directories searched, in order: those of QELVO_PLUGIN_PATH, then the
 // install location, then the build tree.

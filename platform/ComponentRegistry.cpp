@@ -116,6 +116,8 @@ std::vector<std::string> QelvoComponentSearchPath() {
       start = colon + 1;
     }
   }
+  const char* only = std::getenv(kQelvoPluginPathOnlyVariable);
+  if (only != nullptr && only[0] != '\0' && std::string_view(only) != "0") return dirs;
   for (const char* compiled : {QELVO_PLUGIN_INSTALL_DIR, QELVO_PLUGIN_BUILD_DIR})
     if (compiled[0] != '\0') dirs.emplace_back(compiled);
   return dirs;

@@ -145,6 +145,9 @@ TEST(BundleManifest, RefusesBrokenManifestsWithTheReason) {
 
 TEST_F(ComponentLoader, SearchPathIsTheVariableThenTheInstallThenTheBuildTree) {
   setenv(kQelvoPluginPathVariable, "/first::/second:", 1);
+  setenv(kQelvoPluginPathOnlyVariable, "1", 1);
+  EXPECT_EQ(QelvoComponentSearchPath(), (std::vector<std::string>{"/first", "/second"}));
+  setenv(kQelvoPluginPathOnlyVariable, "0", 1);
   const std::vector<std::string> dirs = QelvoComponentSearchPath();
   ASSERT_EQ(dirs.size(), 4u);
   EXPECT_EQ(dirs[0], "/first");

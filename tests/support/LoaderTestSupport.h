@@ -70,10 +70,13 @@ inline fs::path MakeBundle(const fs::path& dir, const std::string& name, const s
 inline void UseSearchPath(std::initializer_list<fs::path> dirs) {
   std::string joined;
   for (const fs::path& dir : dirs) joined += (joined.empty() ? "" : ":") + dir.string();
-  if (dirs.size() == 0)
+  if (dirs.size() == 0) {
     unsetenv(kQelvoPluginPathVariable);
-  else
+    unsetenv(kQelvoPluginPathOnlyVariable);
+  } else {
     setenv(kQelvoPluginPathVariable, joined.c_str(), 1);
+    setenv(kQelvoPluginPathOnlyVariable, "1", 1);
+  }
   QelvoRescanComponents();
 }
 
