@@ -1,0 +1,18 @@
+# The host program's tests: its own pieces linked in, and end-to-end runs of
+# the built program against the built plug-in bundles.
+set(QELVO_TOOL_TESTS tools_units_test tools_render_test tools_cli_test tools_bus_test tools_demo_test)
+set(QELVO_DELIVERABLES AUQelvoBS1 AUQelvoBS2 AUQelvoBS3 AUQelvoBS4 AUQelvoBS5 AUQelvoBS6 AUQelvoBS7 AUQelvoBS8
+                       AUQelvoPeakLeft AUQelvoPeakRight)
+foreach(test ${QELVO_TOOL_TESTS})
+  if(TARGET ${test})
+    target_link_libraries(${test} PRIVATE qelvo_tool)
+    target_compile_definitions(${test} PRIVATE QELVO_TOOL="$<TARGET_FILE:qelvo>"
+                                               QELVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    add_dependencies(${test} qelvo)
+    foreach(bundle ${QELVO_DELIVERABLES})
+      if(TARGET ${bundle})
+        add_dependencies(${test} ${bundle})
+      endif()
+    endforeach()
+  endif()
+endforeach()

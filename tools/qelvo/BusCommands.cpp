@@ -1,0 +1,120 @@
+// qelvo post, replay and monitor: level notifications on the session bus,
+// sent exactly as the analyser sends them.
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+#include "tools/qelvo/Commands.h"
+#include "tools/qelvo/Interrupt.h"
+#include "tools/qelvo/LevelCsv.h"
+#include "tools/qelvo/LevelNotifications.h"
+#include "tools/qelvo/NumberText.h"
+#include "tools/qelvo/ToolError.h"
+
+namespace {
+
+double ParseLevel(const std::string& text) {
+  double value = 0;
+  const char* begin = text.data() + (!text.empty() && text[0] == '+' ? 1 : 0);
+  auto [end, ec] = std::from_chars(begin, text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+    throw UsageError("the level must be a finite number, got '" + text + "'");
+  return value;
+}
+
+void CheckSymbol(const std::string& symbol) {
+  // The same rule as level recordings, so what posts also replays.
+  ParseLevelCsv("time_s,symbol,level\n0," + symbol + ",0\n", "SYMBOL");
+}
+
+struct MonitorState {
+  std::mutex mutex;
+  std::chrono::steady_clock::time_point start;
+  long long seen = 0;
+};
+
+void PrintNotification(CFNotificationCenterRef, void* observer, CFStringRef, const void* object, CFDictionaryRef userInfo) {
+  auto* state = static_cast<MonitorState*>(observer);
+  const DecodedLevel level = DecodeLevelUserInfo(userInfo);
+  std::lock_guard<std::mutex> lock(state->mutex);
+  const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - state->start).count();
+  std::printf("%10.3f  %-8s ", t, level.symbol ? level.symbol->c_str() : "(none)");
+  if (level.level)
+    std::printf(" %s", ShortestText(*level.level).c_str());
+  else
+    std::printf(" (no level)");
+  if (object != nullptr && CFGetTypeID(object) == CFStringGetTypeID())
+    std::printf("  from %s", StringOf(static_cast<CFStringRef>(object)).c_str());
+  std::printf("\n");
+  std::fflush(stdout);
+  ++state->seen;
+}
+
+}  // namespace
+
+int RunPostCommand(const PostOptions& options) {
+  CheckSymbol(options.symbol);
+  const double level = ParseLevel(options.level);
+  CFNotificationCenterRef center = RequireBus("post");
+  PostLevel(center, options.symbol, level);
+  std::printf("posted %s = %s\n", options.symbol.c_str(), ShortestText(level).c_str());
+  return kExitOk;
+}
+
+int RunReplayCommand(const ReplayOptions& options) {
+  if (!(options.speed > 0) || !std::isfinite(options.speed)) throw UsageError("--speed must be a positive number");
+  const std::vector<LevelEvent> events = ReadLevelCsv(options.file);
+  CFNotificationCenterRef center = RequireBus("replay");
+  CatchInterrupts();
+  // A loop lasts as long as the recording, and at least a tenth of a second
+  // so a recording of one instant does not flood the bus.
+  const double period = std::max(events.empty() ? 0.0 : events.back().time, 0.1);
+  long long posted = 0;
+  double offset = 0;
+  const auto start = std::chrono::steady_clock::now();
+  do {
+    for (const LevelEvent& e : events) {
+      const double due = (offset + e.time) / options.speed;
+      const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (due > now && !SleepUnlessInterrupted(due - now)) break;
+      if (Interrupted()) break;
+      PostLevel(center, e.symbol, e.level);
+      ++posted;
+    }
+    offset += period;
+  } while (options.loop && !Interrupted());
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("replayed %lld level%s from %s in %.2f s\n", posted, posted == 1 ? "" : "s", options.file.c_str(), took);
+  return kExitOk;
+}
+
+int RunMonitorCommand(const MonitorOptions& options) {
+  if (options.count < 0) throw UsageError("--count must not be negative");
+  if (options.timeout < 0 || !std::isfinite(options.timeout)) throw UsageError("--timeout must not be negative");
+  CFNotificationCenterRef center = RequireBus("monitor");
+  CatchInterrupts();
+  MonitorState state;
+  state.start = std::chrono::steady_clock::now();
+  CFNotificationCenterAddObserver(center, &state, PrintNotification, LevelNotificationName(), nullptr,
+                                  CFNotificationSuspensionBehaviorDeliverImmediately);
+  // Observing from here on: tell whoever waits for us.
+  std::fprintf(stderr, "qelvo monitor: listening for \"%s\" on the session bus\n", kLevelNotificationName);
+  std::fflush(stderr);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(state.mutex);
+      if (options.count > 0 && state.seen >= options.count) break;
+    }
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - state.start).count();
+    if (options.timeout > 0 && elapsed >= options.timeout) break;
+    if (!SleepUnlessInterrupted(0.02)) break;
+  }
+  CFNotificationCenterRemoveEveryObserver(center, &state);
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (options.count > 0 && state.seen < options.count && !Interrupted())
+    throw ToolError("saw " + std::to_string(state.seen) + " of " + std::to_string(options.count) +
+                    " level notifications before the timeout");
+  return kExitOk;
+}

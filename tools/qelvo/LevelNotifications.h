@@ -1,0 +1,80 @@
+// Level notifications as the analyser sends them: "Kest Level Changed
+// Notification" with the measure under "Kest Symbol" and the level under
+// "New Level". Posting in this process, waiting for delivery, and the bus.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/CFRef.h"
+#include "platform/Notifications.h"
+
+inline constexpr const char* kLevelNotificationName = "Kest Level Changed Notification";
+inline constexpr const char* kLevelSymbolKey = "Kest Symbol";
+inline constexpr const char* kLevelValueKey = "New Level";
+
+CFStringRef LevelNotificationName();
+CFRef<CFDictionaryRef> MakeLevelUserInfo(const std::string& symbol, double level);
+
+struct DecodedLevel {
+  std::optional<std::string> symbol;  // when "Kest Symbol" holds a string
+  std::optional<double> level;        // when "New Level" holds a number
+};
+DecodedLevel DecodeLevelUserInfo(CFDictionaryRef userInfo);
+
+// Keeps this process off the session bus, so an offline render hears no
+// levels but its own and sends none to the desktop. Call before anything
+// opens the notification centre.
+void DetachFromBus();
+
+// The centre, connected to the session bus, or a ToolError that says how to
+// start a bus for `qelvo <command>`.
+CFNotificationCenterRef RequireBus(const std::string& command);
+
+// Posts one level on the bus and to this process's observers; throws
+// ToolError when the bus refuses it.
+void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double level);
+
+// Delivers levels to the observers of this process, the unit's listener
+// among them, and waits until each has been handled: the fence observer is
+// registered after the unit opened, and the centre calls observers in
+// registration order, so when the fence sees a notification the unit's
+// listener has returned from it.
+class InProcessLevelDelivery {
+ public:
+  InProcessLevelDelivery();
+  InProcessLevelDelivery(const InProcessLevelDelivery&) = delete;
+  InProcessLevelDelivery& operator=(const InProcessLevelDelivery&) = delete;
+  ~InProcessLevelDelivery();
+
+  void Deliver(const std::string& symbol, double level);
+
+ private:
+  static void Fence(CFNotificationCenterRef, void* observer, CFStringRef, const void*, CFDictionaryRef);
+
+  CFNotificationCenterRef center_;
+  std::mutex mutex_;
+  std::condition_variable seenChanged_;
+  uint64_t posted_ = 0;
+  uint64_t seen_ = 0;
+};
+
+// Counts the level notifications this process receives (from the bus or
+// its own posts), for a live render's summary.
+class LevelCounter {
+ public:
+  explicit LevelCounter(CFNotificationCenterRef center);
+  LevelCounter(const LevelCounter&) = delete;
+  LevelCounter& operator=(const LevelCounter&) = delete;
+  ~LevelCounter();
+  uint64_t Count() const;
+
+ private:
+  static void OnLevel(CFNotificationCenterRef, void* observer, CFStringRef, const void*, CFDictionaryRef);
+  CFNotificationCenterRef center_;
+  std::atomic<uint64_t> count_{0};
+};

@@ -1,0 +1,52 @@
+#include "tools/qelvo/PluginCatalog.h"
+
+#include "effect/KestSelection.h"
+#include "tools/qelvo/PluginHost.h"
+#include "tools/qelvo/ToolError.h"
+
+std::vector<InstalledPlugin> InstalledPlugins() {
+  std::vector<InstalledPlugin> plugins;
+  for (Component c = FindNextComponent(nullptr, nullptr); c != nullptr; c = FindNextComponent(c, nullptr)) {
+    InstalledPlugin p;
+    p.component = c;
+    p.name = QelvoGetComponentName(c);
+    QelvoGetComponentDescription(c, &p.description);
+    if (CFBundleRef bundle = QelvoGetComponentBundle(c)) {
+      p.identifier = StringOf(CFBundleGetIdentifier(bundle));
+      CFRef<CFURLRef> url = CFRef<CFURLRef>::Adopt(CFBundleCopyBundleURL(bundle));
+      CFRef<CFStringRef> path = CFRef<CFStringRef>::Adopt(CFURLCopyFileSystemPath(url.get(), kCFURLPOSIXPathStyle));
+      p.path = StringOf(path.get());
+    }
+    plugins.push_back(std::move(p));
+  }
+  return plugins;
+}
+
+Component FindInstalledPlugin(const std::string& name) {
+  if (Component c = QelvoFindComponent(name.c_str())) return c;
+  std::string message = "unknown plug-in '" + name + "'";
+  const std::vector<InstalledPlugin> installed = InstalledPlugins();
+  if (installed.empty()) {
+    message += "; no plug-ins are installed. Searched:";
+    for (const std::string& dir : QelvoComponentSearchPath()) message += " " + dir;
+    message += std::string(" (set ") + kQelvoPluginPathVariable + " to add directories)";
+  } else {
+    message += "; installed:";
+    for (const InstalledPlugin& p : installed) message += " " + p.name;
+  }
+  throw UsageError(message);
+}
+
+std::optional<int> VariantFromResponsePropertyID(unsigned propertyID) {
+  if (propertyID == 67800) return 10;
+  if (propertyID == 67801) return 11;
+  if (propertyID >= 67802 && propertyID <= 67809) return static_cast<int>(propertyID - 67802);
+  return std::nullopt;
+}
+
+std::optional<PresetMeasure> MeasureForPreset(int variant, int preset) {
+  KestSelection selection{};
+  if (!SelectKest(variant, preset, &selection) || selection.keyIndex < 0 || selection.keyIndex >= kKestKeyCount)
+    return std::nullopt;
+  return PresetMeasure{kKestKeyNames[selection.keyIndex], selection.scale, selection.mode != 0};
+}

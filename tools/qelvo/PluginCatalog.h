@@ -1,0 +1,38 @@
+// The installed deliverables, as the component loader finds them, and what a
+// host can tell about each one's measures.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ComponentLoader.h"
+
+struct InstalledPlugin {
+  Component component = nullptr;
+  std::string name;
+  std::string identifier;
+  std::string path;
+  ComponentDescription description{};
+};
+
+std::vector<InstalledPlugin> InstalledPlugins();
+
+// The component with that name (bundle name, identifier or display name);
+// otherwise a usage error listing what is installed and where it looked.
+Component FindInstalledPlugin(const std::string& name);
+
+// The family a deliverable belongs to, told by its frequency-response
+// property ID: 67802..67809 are bands 1..8, 67800 and 67801 the left and
+// right peak. Answers the variant index (band n: n - 1, peaks 10 and 11).
+std::optional<int> VariantFromResponsePropertyID(unsigned propertyID);
+
+struct PresetMeasure {
+  std::string symbol;  // the measure followed, "BS7V0"
+  double scale = 0;    // applied to each level before the mapping
+  bool filterMode = false;
+};
+
+// The measure a preset number follows in a family; empty for numbers
+// outside the family.
+std::optional<PresetMeasure> MeasureForPreset(int variant, int preset);

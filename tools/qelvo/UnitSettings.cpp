@@ -1,0 +1,138 @@
+#include "tools/qelvo/UnitSettings.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "tools/qelvo/StatePlist.h"
+#include "tools/qelvo/ToolError.h"
+
+namespace {
+
+// Lower-case letters and digits only, so "Cutoff Frequency", "cutoff-frequency"
+// and "cutoff_frequency" all compare equal.
+std::string Folded(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text)
+    if (std::isalnum(c)) out += static_cast<char>(std::tolower(c));
+  return out;
+}
+
+bool ParseInt(const std::string& text, int* out) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseFloat(std::string text, double* out) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  size_t start = 0;
+  while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+  if (start < text.size() && text[start] == '+') ++start;
+  auto [end, ec] = std::from_chars(text.data() + start, text.data() + text.size(), *out);
+  return start < text.size() && ec == std::errc() && end == text.data() + text.size();
+}
+
+std::string Number(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%g", v);
+  return buf;
+}
+
+std::string PresetList(const std::vector<PresetDescription>& presets) {
+  std::string list;
+  for (const PresetDescription& p : presets) list += "\n  " + std::to_string(p.number) + "  " + p.name;
+  return list;
+}
+
+std::string ParameterList(const std::vector<ParameterDescription>& parameters) {
+  std::string list;
+  for (const ParameterDescription& p : parameters) {
+    list += "\n  " + std::to_string(p.id) + "  " + p.name + " (" + Number(p.info.minValue) + " to " +
+            Number(p.info.maxValue);
+    const std::string label = UnitLabel(p.info);
+    list += (label.empty() ? "" : " " + label) + ")";
+  }
+  return list;
+}
+
+}  // namespace
+
+std::string UnitLabel(const AudioUnitParameterInfo& info) {
+  switch (info.unit) {
+    case kAudioUnitParameterUnit_Hertz: return "Hz";
+    case kAudioUnitParameterUnit_Decibels: return "dB";
+    case kAudioUnitParameterUnit_Percent: return "%";
+    case kAudioUnitParameterUnit_Seconds: return "s";
+    case kAudioUnitParameterUnit_LinearGain: return "linear gain";
+    default: return "";
+  }
+}
+
+PresetDescription ResolvePreset(const std::vector<PresetDescription>& presets, const std::string& spec,
+                                const std::string& pluginName) {
+  int number = 0;
+  const bool isNumber = ParseInt(spec, &number);
+  for (const PresetDescription& p : presets)
+    if (isNumber ? p.number == number : Folded(p.name) == Folded(spec)) return p;
+  throw UsageError("unknown preset '" + spec + "' for " + pluginName + "; its presets are:" + PresetList(presets));
+}
+
+ParameterAssignment ResolveParameter(const std::vector<ParameterDescription>& parameters,
+                                     const std::string& assignment, const std::string& pluginName) {
+  const size_t eq = assignment.find('=');
+  if (eq == std::string::npos || eq == 0)
+    throw UsageError("--param wants NAME=VALUE, got '" + assignment + "'");
+  const std::string name = assignment.substr(0, eq);
+  const std::string valueText = assignment.substr(eq + 1);
+
+  const ParameterDescription* found = nullptr;
+  int id = 0;
+  const std::string folded = Folded(name);
+  for (const ParameterDescription& p : parameters)
+    if ((ParseInt(name, &id) && p.id == static_cast<AudioUnitParameterID>(id)) || Folded(p.name) == folded) found = &p;
+  if (found == nullptr && !folded.empty()) {
+    int matches = 0;
+    for (const ParameterDescription& p : parameters)
+      if (Folded(p.name).rfind(folded, 0) == 0) {
+        found = &p;
+        ++matches;
+      }
+    if (matches > 1) found = nullptr;
+  }
+  if (found == nullptr)
+    throw UsageError("unknown parameter '" + name + "' for " + pluginName + "; its parameters are:" +
+                     ParameterList(parameters));
+
+  double value = 0;
+  if (!ParseFloat(valueText, &value) || !std::isfinite(value))
+    throw UsageError("the value of " + found->name + " must be a number, got '" + valueText + "'");
+  const std::string label = UnitLabel(found->info);
+  if (value < found->info.minValue || value > found->info.maxValue)
+    throw UsageError(found->name + " must be between " + Number(found->info.minValue) + " and " +
+                     Number(found->info.maxValue) + (label.empty() ? "" : " " + label) + ", got " + valueText);
+  return {*found, static_cast<float>(value)};
+}
+
+std::optional<PresetDescription> ApplyUnitSettings(PluginInstance& unit, const UnitSettings& settings) {
+  std::optional<PresetDescription> chosen;
+  const std::vector<PresetDescription> presets = unit.FactoryPresets();
+  if (!settings.stateFile.empty()) {
+    CFRef<CFPropertyListRef> state = ReadStateFile(settings.stateFile);
+    unit.RestoreState(state.get());
+    // A restore leaves a user preset named after the saved one; a factory
+    // preset's name brings that preset, and with it the measure and mode, back.
+    const PresetDescription current = unit.CurrentPreset();
+    for (const PresetDescription& p : presets)
+      if (p.name == current.name) chosen = p;
+  }
+  if (settings.preset) chosen = ResolvePreset(presets, *settings.preset, unit.Name());
+  if (chosen) unit.SelectFactoryPreset(*chosen);
+
+  const std::vector<ParameterDescription> parameters = unit.Parameters();
+  for (const std::string& assignment : settings.params) {
+    const ParameterAssignment a = ResolveParameter(parameters, assignment, unit.Name());
+    unit.SetParameter(a.parameter.id, a.value);
+  }
+  return chosen;
+}
