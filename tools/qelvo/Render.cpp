@@ -1,6 +1,8 @@
 #include "tools/qelvo/Render.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <thread>
 
@@ -11,22 +13,70 @@
 
 namespace {
 
+// Files are read and written in large chunks whatever the slice length, so a
+// short slice costs no extra system calls.
+constexpr size_t kFileChunkFrames = 32768;
+
 class FileSource : public RenderSource {
  public:
-  explicit FileSource(AudioReader& reader) : reader_(reader) {}
-  size_t Read(float* const* channels, size_t frames) override { return reader_.ReadPlanar(channels, frames); }
+  FileSource(AudioReader& reader, int channels)
+      : reader_(reader), buffer_(static_cast<size_t>(channels), std::vector<float>(kFileChunkFrames)) {
+    for (auto& b : buffer_) pointers_.push_back(b.data());
+  }
+  size_t Read(float* const* channels, size_t frames) override {
+    size_t done = 0;
+    while (done < frames) {
+      if (position_ == filled_) {
+        if (ended_) break;
+        filled_ = reader_.ReadPlanar(pointers_.data(), kFileChunkFrames);
+        position_ = 0;
+        ended_ = filled_ < kFileChunkFrames;
+        if (filled_ == 0) break;
+      }
+      const size_t n = std::min(frames - done, filled_ - position_);
+      for (size_t c = 0; c < buffer_.size(); ++c)
+        std::memcpy(channels[c] + done, buffer_[c].data() + position_, n * sizeof(float));
+      position_ += n;
+      done += n;
+    }
+    return done;
+  }
 
  private:
   AudioReader& reader_;
+  std::vector<std::vector<float>> buffer_;
+  std::vector<float*> pointers_;
+  size_t filled_ = 0, position_ = 0;
+  bool ended_ = false;
 };
 
 class FileSink : public RenderSink {
  public:
-  explicit FileSink(AudioWriter& writer) : writer_(writer) {}
-  void Write(const float* const* channels, size_t frames) override { writer_.WritePlanar(channels, frames); }
+  FileSink(AudioWriter& writer, int channels)
+      : writer_(writer), buffer_(static_cast<size_t>(channels), std::vector<float>(kFileChunkFrames)) {
+    for (auto& b : buffer_) pointers_.push_back(b.data());
+  }
+  void Write(const float* const* channels, size_t frames) override {
+    size_t done = 0;
+    while (done < frames) {
+      const size_t n = std::min(frames - done, kFileChunkFrames - filled_);
+      for (size_t c = 0; c < buffer_.size(); ++c)
+        std::memcpy(buffer_[c].data() + filled_, channels[c] + done, n * sizeof(float));
+      filled_ += n;
+      done += n;
+      if (filled_ == kFileChunkFrames) Flush();
+    }
+  }
+  void Flush() {
+    if (filled_ > 0) writer_.WritePlanar(pointers_.data(), filled_);
+    filled_ = 0;
+  }
 
  private:
   AudioWriter& writer_;
+  std::vector<std::vector<float>> buffer_;
+  std::vector<const float*> pointers_;
+  size_t filled_ = 0;
 };
 
 std::string Seconds(double s) {
@@ -123,8 +173,8 @@ int RunRenderCommand(const RenderCommandOptions& options) {
   const std::optional<PresetMeasure> measure = FollowedMeasure(unit, preset);
 
   AudioWriter writer(options.output, info.sampleRate, info.channels, outputFormat);
-  FileSource source(reader);
-  FileSink sink(writer);
+  FileSource source(reader, info.channels);
+  FileSink sink(writer, info.channels);
   ProgressBar progress("rendering", info.frames, ProgressBar::TerminalAttached());
   if (options.live) {
     std::fprintf(stderr, "qelvo render: following levels on the session bus, in real time\n");
@@ -137,6 +187,7 @@ int RunRenderCommand(const RenderCommandOptions& options) {
   loop.progress = &progress;
   RenderStats stats = RunRenderLoop(unit, info.sampleRate, info.channels, source,
                                     sink, loop, measure ? measure->symbol : "");
+  sink.Flush();
   writer.Commit();
   if (heard) stats.levelsDelivered = heard->Count();
 
