@@ -12,7 +12,7 @@
 #include "tools/qelvo/AudioFile.h"
 #include "tools/qelvo/Commands.h"
 #include "tools/qelvo/LevelNotifications.h"
-#include "tools/qelvo/ParameterText.h"
+#include "tools/qelvo/UnitResponse.h"
 #include "tools/qelvo/Pictures.h"
 #include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/Synth.h"
@@ -136,9 +136,11 @@ int RunDemoCommand(const DemoOptions& options) {
                     measure->symbol + " drives the " + (measure->filterMode ? "cutoff" : "gain");
     picture.duration = kDemoSeconds;
     picture.levelLabel = "level of " + measure->symbol + " as posted by the analyser";
+    char scale[16];
+    std::snprintf(scale, sizeof scale, "%g", measure->scale);
     picture.factorLabel = measure->filterMode
-                              ? "cutoff factor (cutoff = 1000 Hz x (factor + 0.1)), from level x " + std::to_string(measure->scale).substr(0, 4)
-                              : "gain factor (output = input x gain x factor), from level x " + std::to_string(measure->scale).substr(0, 4);
+                              ? std::string("cutoff factor (cutoff = 1000 Hz x (factor + 0.1)), from level x ") + scale
+                              : std::string("gain factor (output = input x gain x factor), from level x ") + scale;
     // Until the first level the unit runs with the factors of a fresh instance, 1.0.
     picture.factor.times.push_back(0);
     picture.factor.values.push_back(1.0);
@@ -152,6 +154,7 @@ int RunDemoCommand(const DemoOptions& options) {
     }
     picture.spectrogram = ComputeSpectrogram(sink.Left(), kDemoRate, 2048, 512);
     picture.response = UnitResponseCurve(unit, kDemoRate);
+    if (!measure->filterMode) picture.response.label += " (the filter the unit reports; gain mode bypasses it)";
     const std::string png = dir + r.stem + ".png";
     DrawRenderPicture(picture, png);
     written.push_back(wav);

@@ -7,6 +7,7 @@
 #include "tools/qelvo/Commands.h"
 #include "tools/qelvo/LevelNotifications.h"
 #include "tools/qelvo/ParameterText.h"
+#include "tools/qelvo/UnitResponse.h"
 #include "tools/qelvo/Pictures.h"
 #include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/ToolError.h"
@@ -48,25 +49,7 @@ int ListInstalled() {
   return kExitOk;
 }
 
-// Log-spaced points from 10 Hz to just below half the sample rate.
-std::vector<double> ResponseFrequencies(double sampleRate) {
-  std::vector<double> f(kFrequencyResponsePoints);
-  const double lo = 10.0, hi = sampleRate / 2 * 0.999;
-  for (size_t i = 0; i < f.size(); ++i) f[i] = lo * std::pow(hi / lo, static_cast<double>(i) / (f.size() - 1));
-  return f;
-}
-
 }  // namespace
-
-ResponseCurve UnitResponseCurve(PluginInstance& unit, double sampleRate) {
-  ResponseCurve curve;
-  curve.frequencies = ResponseFrequencies(sampleRate);
-  curve.magnitudes = unit.FrequencyResponse(curve.frequencies);
-  char label[96];
-  std::snprintf(label, sizeof label, "cutoff %g Hz, resonance %g dB", unit.GetParameter(0), unit.GetParameter(1));
-  curve.label = label;
-  return curve;
-}
 
 int RunInfoCommand(const InfoOptions& options) {
   DetachFromBus();

@@ -118,7 +118,7 @@ void HeatColour(double v, double* r, double* g, double* b) {
 void SpectrogramPlot(cairo_t* cr, const Box& b, const Spectrogram& s, double duration) {
   const double maxHz = std::min(8000.0, s.sampleRate / 2);
   const double minHz = 30.0;
-  const double floorDb = -90, topDb = -10;
+  const double floorDb = -100, topDb = 0;
   const int w = static_cast<int>(b.w), h = static_cast<int>(b.h);
   cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
   unsigned char* data = cairo_image_surface_get_data(image);
@@ -226,7 +226,7 @@ void DrawRenderPicture(const RenderPicture& p, const std::string& path) {
   StepPlot(cr.get(), level, p.level, p.duration, 0.15, 0.45, 0.2);
   Frame(cr.get(), factor, p.factorLabel);
   StepPlot(cr.get(), factor, p.factor, p.duration, 0.75, 0.3, 0.1);
-  Frame(cr.get(), spectrum, "output spectrogram, left channel (Hz, 30 Hz to 8 kHz, -90 to -10 dB)");
+  Frame(cr.get(), spectrum, "output spectrogram, left channel (Hz, 30 Hz to 8 kHz, -100 to 0 dB)");
   SpectrogramPlot(cr.get(), spectrum, p.spectrogram, p.duration);
   Frame(cr.get(), response, "frequency response of the unit: " + p.response.label);
   ResponsePlot(cr.get(), response, p.response);

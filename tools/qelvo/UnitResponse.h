@@ -1,0 +1,9 @@
+// A unit's frequency-response curve, read through its response property.
+#pragma once
+
+#include "tools/qelvo/Pictures.h"
+#include "tools/qelvo/PluginHost.h"
+
+// 512 points, log-spaced from 10 Hz to just below half the sample rate, for
+// the unit's current parameters; the unit must be initialised.
+ResponseCurve UnitResponseCurve(const PluginInstance& unit, double sampleRate);
