@@ -3,11 +3,18 @@
 set(QELVO_TOOL_TESTS tools_units_test tools_render_test tools_cli_test tools_bus_test tools_demo_test)
 set(QELVO_DELIVERABLES AUQelvoBS1 AUQelvoBS2 AUQelvoBS3 AUQelvoBS4 AUQelvoBS5 AUQelvoBS6 AUQelvoBS7 AUQelvoBS8
                        AUQelvoPeakLeft AUQelvoPeakRight)
+# The end-to-end tests need the bundles; without them they report a skip.
+if(TARGET AUQelvoBS7)
+  set(QELVO_HAVE_BUNDLES 1)
+else()
+  set(QELVO_HAVE_BUNDLES 0)
+endif()
 foreach(test ${QELVO_TOOL_TESTS})
   if(TARGET ${test})
     target_link_libraries(${test} PRIVATE qelvo_tool)
     target_compile_definitions(${test} PRIVATE QELVO_TOOL="$<TARGET_FILE:qelvo>"
-                                               QELVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+                                               QELVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                               QELVO_HAVE_BUNDLES=${QELVO_HAVE_BUNDLES})
     add_dependencies(${test} qelvo)
     foreach(bundle ${QELVO_DELIVERABLES})
       if(TARGET ${bundle})

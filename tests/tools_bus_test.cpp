@@ -54,9 +54,10 @@ TEST_F(BusCommands, MonitorDecodesWhatPostAndReplaySend) {
 }
 
 TEST_F(BusCommands, ALiveRenderFollowsALevelPostedByAnotherProcess) {
+  REQUIRE_BUNDLES();
   ScratchDir dir;
   const int rate = 8000;
-  const Planar input = TestSignal(2, rate * 3, 21);
+  const Planar input = TestSignal(2, rate * 6, 21);
   WriteAudio(dir.File("in.wav"), input, rate);
   BackgroundTool render({kQelvo, "render", "--plugin", "AUQelvoBS7", "--preset", "0", "--live", "--block", "256",
                          dir.File("in.wav"), dir.File("out.wav")});
@@ -72,8 +73,9 @@ TEST_F(BusCommands, ALiveRenderFollowsALevelPostedByAnotherProcess) {
   for (size_t c = 0; c < 2; ++c) {
     size_t i = 0;
     while (i < out[c].size() && out[c][i] == input[c][i]) ++i;
-    EXPECT_GT(i, static_cast<size_t>(rate / 2)) << "the level came before it was posted";
-    EXPECT_LT(i, static_cast<size_t>(rate * 5 / 2)) << "the level was never heard";
+    // Posted 0.8 s into the render; a loaded machine may delay either side.
+    EXPECT_GT(i, static_cast<size_t>(rate / 4)) << "the level came before it was posted";
+    EXPECT_LT(i, static_cast<size_t>(rate * 11 / 2)) << "the level was never heard";
     EXPECT_EQ(i % 256, 0u) << "levels land between slices";
     for (; i < out[c].size(); ++i) ASSERT_EQ(out[c][i], (input[c][i] * 1.0f) * 0.3f) << i;
   }

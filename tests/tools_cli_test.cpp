@@ -12,6 +12,7 @@ namespace {
 const BackgroundTool::Env kNoBus = {{"DBUS_SESSION_BUS_ADDRESS", ""}, {"XDG_RUNTIME_DIR", ""}};
 
 TEST(Info, ListsTheTenDeliverables) {
+  REQUIRE_BUNDLES();
   const ToolResult r = RunTool({kQelvo, "info"});
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* name : {"AUQelvoBS1", "AUQelvoBS4", "AUQelvoBS8", "AUQelvoPeakLeft", "AUQelvoPeakRight"})
@@ -20,6 +21,7 @@ TEST(Info, ListsTheTenDeliverables) {
 }
 
 TEST(Info, DescribesPresetsMeasuresParametersAndProperties) {
+  REQUIRE_BUNDLES();
   const ToolResult r = RunTool({kQelvo, "info", "AUQelvoBS7", "--rate", "48000"});
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* text : {"Follows the band 7 measures", "0  LCH Count-Gain", "follows BS7V0", "level x 0.3",
@@ -37,6 +39,7 @@ TEST(Info, DescribesPresetsMeasuresParametersAndProperties) {
 }
 
 TEST(Info, FrequencyResponseIsUnityBelowTheCutoffAndPeaksWithResonance) {
+  REQUIRE_BUNDLES();
   ScratchDir dir;
   const ToolResult r = RunTool({kQelvo, "info", "AUQelvoBS3", "--response", "--response-png", dir.File("r.png")});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -51,6 +54,7 @@ TEST(Info, FrequencyResponseIsUnityBelowTheCutoffAndPeaksWithResonance) {
 }
 
 TEST(SavedState, SaveThenRenderBringsBackParametersAndPreset) {
+  REQUIRE_BUNDLES();
   ScratchDir dir;
   ToolResult r = RunTool({kQelvo, "state", "save", "--plugin", "AUQelvoBS7", "--preset", "LCH Count-Gain", "--param",
                           "gain=0.25", dir.File("s.plist")});
@@ -89,6 +93,7 @@ struct BadInput {
 class BadInputs : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(BadInputs, FailClearlyAndLeaveNoOutput) {
+  REQUIRE_BUNDLES();
   const BadInput& c = GetParam();
   ScratchDir dir;
   WriteAudio(dir.File("in.wav"), TestSignal(2, 1000), 44100);

@@ -21,6 +21,7 @@ std::vector<float> Differences(const std::vector<float>& x) {
 }
 
 TEST(Demo, RunsWithoutArgumentsAndWritesTwoRendersWithPictures) {
+  REQUIRE_BUNDLES();
   ScratchDir dir;
   const ToolResult r = RunTool({kQelvo, "demo"}, {{"DBUS_SESSION_BUS_ADDRESS", ""}, {"XDG_RUNTIME_DIR", ""}}, dir.Path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;

@@ -140,6 +140,7 @@ long FirstDifference(const std::vector<float>& a, const std::vector<float>& b) {
 class RenderFamilies : public ::testing::TestWithParam<Family> {};
 
 TEST_P(RenderFamilies, OutputEqualsTheReferenceComputation) {
+  REQUIRE_BUNDLES();
   const Family& f = GetParam();
   ScratchDir dir;
   const Planar input = TestSignal(f.channels, kRate, 7);
@@ -173,6 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(RenderTiming, ALevelActsFromTheSliceHoldingItsFrameAndNotBefore) {
+  REQUIRE_BUNDLES();
   ScratchDir dir;
   const Family f{"AUQelvoBS7", 0, "BS7V0", 0.3, false, 1000, 0, 1, 1};
   const Planar input = TestSignal(1, kRate, 3);
@@ -194,6 +196,7 @@ TEST(RenderTiming, ALevelActsFromTheSliceHoldingItsFrameAndNotBefore) {
 }
 
 TEST(RenderRepeatability, TheSameRenderTwiceGivesTheSameBytes) {
+  REQUIRE_BUNDLES();
   ScratchDir dir;
   const Family f{"AUQelvoBS7", 1, "BS7V0", 0.3, true, 1000, 10, 1, 2};
   WriteAudio(dir.File("in.wav"), TestSignal(2, kRate / 2, 11), kRate);
@@ -208,6 +211,7 @@ TEST(RenderRepeatability, TheSameRenderTwiceGivesTheSameBytes) {
 }
 
 TEST(RenderFormats, OutputKeepsTheInputsFormatUnlessAnotherIsChosen) {
+  REQUIRE_BUNDLES();
   ScratchDir dir;
   WriteAudio(dir.File("in16.wav"), TestSignal(2, 4000, 5), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   const std::vector<std::string> base = {kQelvo, "render", "--plugin", "AUQelvoBS7", "--preset", "0"};

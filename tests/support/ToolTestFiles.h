@@ -20,6 +20,12 @@
 
 inline const std::string kQelvo = QELVO_TOOL;
 
+// Tests that run a plug-in call this first.
+#define REQUIRE_BUNDLES()                                                         \
+  do {                                                                            \
+    if (!QELVO_HAVE_BUNDLES) GTEST_SKIP() << "the plug-in bundles are not built"; \
+  } while (false)
+
 class ScratchDir {
  public:
   ScratchDir() {
