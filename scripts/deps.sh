@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev dbus-daemon dbus-bin
   libicu-dev
-  libcli11-dev libsndfile1-dev libcairo2-dev libplist-dev liblo-dev liblo-tools
+  libcli11-dev libsndfile1-dev libcairo2-dev libfontconfig-dev libplist-dev liblo-dev liblo-tools
 )
 
 SUDO=""

@@ -126,9 +126,16 @@ class Bridge {
     for (int i = 0; i < argc && types != nullptr && types[i] != '\0'; ++i) {
       OscValue v;
       v.type = types[i];
-      if (v.type == LO_FLOAT) v.number = argv[i]->f;
-      if (v.type == LO_DOUBLE) v.number = argv[i]->d;
-      if (v.type == LO_STRING || v.type == LO_SYMBOL) v.text = &argv[i]->s;
+      // Arguments sit at 4-byte offsets in the packet: read them bytewise
+      // rather than through the 8-byte-aligned argument union.
+      const void* raw = argv[i];
+      if (v.type == LO_FLOAT) {
+        float f = 0;
+        std::memcpy(&f, raw, sizeof f);
+        v.number = f;
+      }
+      if (v.type == LO_DOUBLE) std::memcpy(&v.number, raw, sizeof v.number);
+      if (v.type == LO_STRING || v.type == LO_SYMBOL) v.text = static_cast<const char*>(raw);
       args.push_back(std::move(v));
     }
     lo_message_free(message);
