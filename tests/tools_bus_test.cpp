@@ -53,6 +53,25 @@ TEST_F(BusCommands, MonitorDecodesWhatPostAndReplaySend) {
   EXPECT_LT(b, c);
 }
 
+TEST_F(BusCommands, ReplayLoopsUntilStopped) {
+  ScratchDir dir;
+  WriteText(dir.File("l.csv"), "time_s,symbol,level\n0,BS2V0,1\n0.1,BS2V0,2\n");
+  auto monitor = StartMonitor(5);
+  BackgroundTool replay({kQelvo, "replay", "--loop", "--speed", "2", dir.File("l.csv")});
+  const ToolResult seen = monitor->Finish(30);
+  ASSERT_EQ(seen.status, 0) << seen.err;
+  // 1, 2, 1, 2, 1: the recording starts over after its last level.
+  size_t at = 0;
+  for (const char* level : {"BS2V0     1\n", "BS2V0     2\n", "BS2V0     1\n", "BS2V0     2\n", "BS2V0     1\n"}) {
+    at = seen.out.find(level, at);
+    ASSERT_NE(at, std::string::npos) << seen.out;
+    ++at;
+  }
+  const ToolResult stopped = replay.Finish(10, true);
+  EXPECT_EQ(stopped.status, 0) << stopped.err;
+  EXPECT_NE(stopped.out.find("replayed"), std::string::npos);
+}
+
 TEST_F(BusCommands, ALiveRenderFollowsALevelPostedByAnotherProcess) {
   REQUIRE_BUNDLES();
   ScratchDir dir;

@@ -29,6 +29,22 @@ void CheckSymbol(const std::string& symbol) {
   ParseLevelCsv("time_s,symbol,level\n0," + symbol + ",0\n", "SYMBOL");
 }
 
+// A loop repeats the recording with the spacing of its last two instants
+// after the last one, so a recording of one level every 100 ms from 0.0 to
+// 19.9 s loops every 20 s; at least a tenth of a second, so a recording of
+// one instant does not flood the bus.
+double LoopPeriod(const std::vector<LevelEvent>& events) {
+  if (events.empty()) return 0.1;
+  const double last = events.back().time;
+  double gap = 0;
+  for (auto it = events.rbegin(); it != events.rend(); ++it)
+    if (it->time < last) {
+      gap = last - it->time;
+      break;
+    }
+  return std::max(last + gap, 0.1);
+}
+
 struct MonitorState {
   std::mutex mutex;
   std::chrono::steady_clock::time_point start;
@@ -68,9 +84,7 @@ int RunReplayCommand(const ReplayOptions& options) {
   const std::vector<LevelEvent> events = ReadLevelCsv(options.file);
   CFNotificationCenterRef center = RequireBus("replay");
   CatchInterrupts();
-  // A loop lasts as long as the recording, and at least a tenth of a second
-  // so a recording of one instant does not flood the bus.
-  const double period = std::max(events.empty() ? 0.0 : events.back().time, 0.1);
+  const double period = LoopPeriod(events);
   long long posted = 0;
   double offset = 0;
   const auto start = std::chrono::steady_clock::now();
