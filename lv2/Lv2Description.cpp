@@ -1,0 +1,138 @@
+#include "lv2/Lv2Description.h"
+
+#include <locale>
+#include <sstream>
+
+#include "effect/FilterConstants.h"
+#include "lv2/Lv2Ports.h"
+
+namespace {
+
+constexpr const char* kPrefixes =
+    "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+    "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
+    "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+    "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
+    "@prefix opts: <http://lv2plug.in/ns/ext/options#> .\n"
+    "@prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .\n"
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
+
+constexpr const char* kLicense = "https://qelvo.org/license";
+
+std::string Uri(const Lv2DescriptionInput& in, bool mono) {
+  return std::string(kLv2UriBase) + in.name + (mono ? kLv2MonoSuffix : "");
+}
+
+// Turtle string literal: quotes and backslashes escaped.
+std::string Literal(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Decimals always with a point and a fraction, whatever the locale.
+std::string Decimal(double value) {
+  std::ostringstream s;
+  s.imbue(std::locale::classic());
+  s.setf(std::ios::fixed);
+  s.precision(1);
+  s << value;
+  return s.str();
+}
+
+void ControlIn(std::ostream& out, uint32_t index, const char* symbol, const char* name, double def, double min,
+               double max, const char* extra) {
+  out << "\t\ta lv2:InputPort, lv2:ControlPort ;\n"
+      << "\t\tlv2:index " << index << " ;\n"
+      << "\t\tlv2:symbol \"" << symbol << "\" ;\n"
+      << "\t\tlv2:name \"" << name << "\" ;\n"
+      << "\t\tlv2:default " << Decimal(def) << " ;\n"
+      << "\t\tlv2:minimum " << Decimal(min) << " ;\n"
+      << "\t\tlv2:maximum " << Decimal(max) << " ;\n"
+      << extra;
+}
+
+void WritePlugin(std::ostream& out, const Lv2DescriptionInput& in, bool mono) {
+  const uint32_t channels = mono ? 1 : 2;
+  out << "<" << Uri(in, mono) << ">\n"
+      << "\ta lv2:Plugin, lv2:LowpassPlugin ;\n"
+      << "\tdoap:name " << Literal(mono ? in.name + " (mono)" : in.name) << " ;\n"
+      << "\tdoap:license <" << kLicense << "> ;\n"
+      << "\tlv2:minorVersion " << in.minorVersion << " ;\n"
+      << "\tlv2:microVersion " << in.microVersion << " ;\n"
+      << "\tlv2:optionalFeature lv2:hardRTCapable, urid:map, opts:options ;\n"
+      << "\topts:supportedOption bufsz:maxBlockLength ;\n"
+      << "\tlv2:port [\n";
+
+  ControlIn(out, kLv2PortCutoff, "cutoff", "Cutoff", kDefaultCutoff, kMinCutoffHz, kLv2MaxCutoffHz,
+            "\t\tunits:unit units:hz ;\n\t\tlv2:portProperty pprops:logarithmic\n");
+  out << "\t] , [\n";
+  ControlIn(out, kLv2PortResonance, "resonance", "Resonance", kDefaultResonance, kMinResonance, kMaxResonance,
+            "\t\tunits:unit units:db\n");
+  out << "\t] , [\n";
+  ControlIn(out, kLv2PortGain, "gain", "Gain", kDefaultValue_Gain, 0.0, 1.0, "\t\tunits:unit units:coef\n");
+  out << "\t] , [\n";
+  std::ostringstream points;
+  points << "\t\tlv2:portProperty lv2:integer, lv2:enumeration ;\n\t\tlv2:scalePoint";
+  for (size_t i = 0; i < in.presetNames.size(); ++i) {
+    points << (i == 0 ? " " : " ,\n\t\t\t") << "[ rdfs:label " << Literal(in.presetNames[i]) << " ; rdf:value "
+           << i << " ]";
+  }
+  points << "\n";
+  ControlIn(out, kLv2PortPreset, "preset", "Preset", 0, 0, in.presetNames.empty() ? 0 : in.presetNames.size() - 1,
+            points.str().c_str());
+  out << "\t] , [\n";
+  ControlIn(out, kLv2PortEnabled, "enabled", "Enabled", 1, 0, 1,
+            "\t\tlv2:designation lv2:enabled ;\n\t\tlv2:portProperty lv2:integer, lv2:toggled\n");
+  out << "\t] , [\n"
+      << "\t\ta lv2:OutputPort, lv2:ControlPort ;\n"
+      << "\t\tlv2:index " << kLv2PortMode << " ;\n"
+      << "\t\tlv2:symbol \"mode\" ;\n"
+      << "\t\tlv2:name \"Mode\" ;\n"
+      << "\t\tlv2:minimum 0 ;\n"
+      << "\t\tlv2:maximum 1 ;\n"
+      << "\t\tlv2:portProperty lv2:integer, lv2:enumeration ;\n"
+      << "\t\tlv2:scalePoint [ rdfs:label \"Gain\" ; rdf:value 0 ] , [ rdfs:label \"Filter\" ; rdf:value 1 ]\n";
+  const char* sides[] = {"left", "right"};
+  for (const char* direction : {"in", "out"}) {
+    const bool input = direction[0] == 'i';
+    for (uint32_t c = 0; c < channels; ++c) {
+      const uint32_t index = input ? Lv2AudioIn(c) : Lv2AudioOut(channels, c);
+      const std::string symbol = mono ? direction : std::string(direction) + "_" + sides[c];
+      const std::string name = std::string(input ? "In" : "Out") + (mono ? "" : c == 0 ? " left" : " right");
+      out << "\t] , [\n"
+          << "\t\ta lv2:" << (input ? "Input" : "Output") << "Port, lv2:AudioPort ;\n"
+          << "\t\tlv2:index " << index << " ;\n"
+          << "\t\tlv2:symbol \"" << symbol << "\" ;\n"
+          << "\t\tlv2:name \"" << name << "\"\n";
+    }
+  }
+  out << "\t] .\n";
+}
+
+}  // namespace
+
+std::string Lv2PluginFileName(const Lv2DescriptionInput& in) { return in.name + ".ttl"; }
+
+void WriteLv2Manifest(std::ostream& out, const Lv2DescriptionInput& in) {
+  out << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+      << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n";
+  for (bool mono : {false, true}) {
+    out << "<" << Uri(in, mono) << ">\n"
+        << "\ta lv2:Plugin ;\n"
+        << "\tlv2:binary <" << in.binary << "> ;\n"
+        << "\trdfs:seeAlso <" << Lv2PluginFileName(in) << "> .\n\n";
+  }
+}
+
+void WriteLv2Plugins(std::ostream& out, const Lv2DescriptionInput& in) {
+  out << kPrefixes;
+  WritePlugin(out, in, false);
+  out << "\n";
+  WritePlugin(out, in, true);
+}

@@ -1,0 +1,21 @@
+// Writes the LV2 description of one deliverable (manifest.ttl and the plug-in
+// file) from the same tables the native unit answers its host from.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct Lv2DescriptionInput {
+  std::string name;                      // deliverable name, e.g. "AUQelvoBS7"
+  std::string binary;                    // wrapper file name inside the bundle
+  std::vector<std::string> presetNames;  // in preset-number order
+  int minorVersion = 0;
+  int microVersion = 0;
+};
+
+void WriteLv2Manifest(std::ostream& out, const Lv2DescriptionInput& in);
+void WriteLv2Plugins(std::ostream& out, const Lv2DescriptionInput& in);
+// The plug-in file's name in the bundle, e.g. "AUQelvoBS7.ttl".
+std::string Lv2PluginFileName(const Lv2DescriptionInput& in);

@@ -1,0 +1,35 @@
+// Writes <dir>/manifest.ttl and <dir>/<Name>.ttl for the deliverable whose
+// values this program is linked with.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "effect/FilterPresets.h"
+#include "lv2/Lv2Description.h"
+#include "platform/Values.h"
+#include "variants/VariantValues.h"
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: %s <bundle dir> <binary> <minor version> <micro version>\n", argv[0]);
+    return 2;
+  }
+  Lv2DescriptionInput in;
+  in.name = kDeliverableName;
+  in.binary = argv[2];
+  in.minorVersion = std::atoi(argv[3]);
+  in.microVersion = std::atoi(argv[4]);
+  for (const AUPreset& preset : FilterPresets()) {
+    char name[256];
+    if (!CFStringGetCString(preset.presetName, name, sizeof name, kCFStringEncodingUTF8)) return 1;
+    in.presetNames.emplace_back(name);
+  }
+  const std::string dir = argv[1];
+  std::ofstream manifest(dir + "/manifest.ttl");
+  WriteLv2Manifest(manifest, in);
+  std::ofstream plugins(dir + "/" + Lv2PluginFileName(in));
+  WriteLv2Plugins(plugins, in);
+  manifest.close();
+  plugins.close();
+  return manifest && plugins ? 0 : 1;
+}

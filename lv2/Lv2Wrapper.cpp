@@ -1,0 +1,306 @@
+// The LV2 face of one deliverable: a host of the native unit. It opens the
+// unit through the component loader, feeds it the LV2 input ports through a
+// render callback and renders into the LV2 output ports. Built once per
+// deliverable with QELVO_LV2_NAME defined and its own values linked in.
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/core/lv2.h>
+#include <lv2/options/options.h>
+#include <lv2/urid/urid.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "effect/FilterPresets.h"
+#include "lv2/Lv2Ports.h"
+#include "platform/AudioTypes.h"
+#include "platform/AudioUnitHost.h"
+#include "platform/ComponentLoader.h"
+
+namespace {
+
+constexpr uint32_t kMaxChannels = 2;
+// How often the control thread looks for preset and bypass changes.
+constexpr auto kControlPoll = std::chrono::milliseconds(5);
+
+const std::string kStereoUri = std::string(kLv2UriBase) + QELVO_LV2_NAME;
+const std::string kMonoUri = kStereoUri + kLv2MonoSuffix;
+
+struct Lv2Instance {
+  AudioUnit unit = nullptr;
+  uint32_t channels = 0;
+  double sampleRate = 0;
+  uint32_t maxFrames = kLv2DefaultMaxFrames;
+  int32_t presetCount = 1;
+
+  const float* controls[kLv2ControlPortCount] = {};
+  float* modeOut = nullptr;
+  const float* audioIn[kMaxChannels] = {};
+  float* audioOut[kMaxChannels] = {};
+
+  // What the unit was last given, so run() only passes on changes.
+  float cutoff = NAN, resonance = NAN, gain = NAN;
+  // Preset and bypass go through property calls that may allocate or notify
+  // listeners: run() only posts them, the control thread applies them.
+  std::atomic<int32_t> wantedPreset{-1};
+  std::atomic<int32_t> appliedPreset{-1};
+  std::atomic<int32_t> wantedBypass{0};
+  std::atomic<int32_t> appliedBypass{0};
+  std::atomic<bool> stop{false};
+  std::thread control;
+
+  // Where the render callback reads this slice's input from.
+  const float* sliceIn[kMaxChannels] = {};
+  float* scratch[kMaxChannels] = {};  // input copy when the unit brings no buffer
+  AudioTimeStamp timeStamp{};
+  alignas(AudioBufferList) unsigned char outListBytes[AudioBufferListSize(kMaxChannels)] = {};
+
+  AudioBufferList* OutList() { return reinterpret_cast<AudioBufferList*>(outListBytes); }
+};
+
+OSStatus FeedInput(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32, UInt32 frames,
+                   AudioBufferList* ioData) {
+  auto* self = static_cast<Lv2Instance*>(refCon);
+  const UInt32 buffers = std::min<UInt32>(ioData->mNumberBuffers, self->channels);
+  for (UInt32 c = 0; c < buffers; ++c) {
+    AudioBuffer& buffer = ioData->mBuffers[c];
+    // The unit may process in place, so it never gets the host's read-only port.
+    if (buffer.mData == nullptr) buffer.mData = self->scratch[c];
+    const float* source = self->sliceIn[c];
+    if (source != nullptr) {
+      std::memcpy(buffer.mData, source, frames * sizeof(float));
+    } else {
+      std::memset(buffer.mData, 0, frames * sizeof(float));
+    }
+    buffer.mDataByteSize = frames * sizeof(float);
+  }
+  return noErr;
+}
+
+void ApplyPreset(Lv2Instance* self) {
+  const int32_t wanted = self->wantedPreset.load(std::memory_order_acquire);
+  if (wanted < 0 || wanted == self->appliedPreset.load(std::memory_order_relaxed)) return;
+  AUPreset preset{wanted, nullptr};
+  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_PresentPreset, kAudioUnitScope_Global, 0, &preset,
+                           sizeof preset) == noErr) {
+    self->appliedPreset.store(wanted, std::memory_order_release);
+  }
+}
+
+void ApplyBypass(Lv2Instance* self) {
+  const int32_t wanted = self->wantedBypass.load(std::memory_order_acquire);
+  if (wanted == self->appliedBypass.load(std::memory_order_relaxed)) return;
+  UInt32 value = static_cast<UInt32>(wanted);
+  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_BypassEffect, kAudioUnitScope_Global, 0, &value,
+                           sizeof value) == noErr) {
+    self->appliedBypass.store(wanted, std::memory_order_release);
+  }
+}
+
+void ControlLoop(Lv2Instance* self) {
+  while (!self->stop.load(std::memory_order_acquire)) {
+    ApplyPreset(self);
+    ApplyBypass(self);
+    std::this_thread::sleep_for(kControlPoll);
+  }
+}
+
+uint32_t HostMaxBlockLength(const LV2_Feature* const* features) {
+  const LV2_URID_Map* map = nullptr;
+  const LV2_Options_Option* options = nullptr;
+  for (int i = 0; features != nullptr && features[i] != nullptr; ++i) {
+    if (std::strcmp(features[i]->URI, LV2_URID__map) == 0) map = static_cast<const LV2_URID_Map*>(features[i]->data);
+    if (std::strcmp(features[i]->URI, LV2_OPTIONS__options) == 0)
+      options = static_cast<const LV2_Options_Option*>(features[i]->data);
+  }
+  if (map == nullptr || options == nullptr) return kLv2DefaultMaxFrames;
+  const LV2_URID maxBlock = map->map(map->handle, LV2_BUF_SIZE__maxBlockLength);
+  const LV2_URID intType = map->map(map->handle, "http://lv2plug.in/ns/ext/atom#Int");
+  for (const LV2_Options_Option* o = options; o->key != 0; ++o) {
+    if (o->key == maxBlock && o->type == intType && o->size == sizeof(int32_t)) {
+      const int32_t frames = *static_cast<const int32_t*>(o->value);
+      if (frames > 0) return static_cast<uint32_t>(frames);
+    }
+  }
+  return kLv2DefaultMaxFrames;
+}
+
+bool SetUp(Lv2Instance* self) {
+  AudioStreamBasicDescription format{};
+  format.mSampleRate = self->sampleRate;
+  format.mFormatID = kAudioFormatLinearPCM;
+  format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+  format.mBytesPerPacket = sizeof(float);
+  format.mFramesPerPacket = 1;
+  format.mBytesPerFrame = sizeof(float);
+  format.mChannelsPerFrame = self->channels;
+  format.mBitsPerChannel = 32;
+  for (AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output}) {
+    if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_StreamFormat, scope, 0, &format, sizeof format) != noErr)
+      return false;
+  }
+  UInt32 maxFrames = self->maxFrames;
+  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0,
+                           &maxFrames, sizeof maxFrames) != noErr)
+    return false;
+  AURenderCallbackStruct callback{FeedInput, self};
+  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &callback,
+                           sizeof callback) != noErr)
+    return false;
+  return AudioUnitInitialize(self->unit) == noErr;
+}
+
+void Destroy(Lv2Instance* self) {
+  if (self->control.joinable()) {
+    self->stop.store(true, std::memory_order_release);
+    self->control.join();
+  }
+  if (self->unit != nullptr) {
+    AudioUnitUninitialize(self->unit);
+    CloseComponent(self->unit);
+  }
+  for (float* s : self->scratch) delete[] s;
+  delete self;
+}
+
+LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char*,
+                       const LV2_Feature* const* features) {
+  if (!(rate > 0) || !std::isfinite(rate)) return nullptr;
+  auto* self = new (std::nothrow) Lv2Instance;
+  if (self == nullptr) return nullptr;
+  self->channels = kMonoUri == descriptor->URI ? 1 : 2;
+  self->sampleRate = rate;
+  self->maxFrames = HostMaxBlockLength(features);
+  self->presetCount = static_cast<int32_t>(FilterPresets().size());
+  try {
+    for (uint32_t c = 0; c < self->channels; ++c) self->scratch[c] = new float[self->maxFrames]();
+    if (QelvoOpenComponent(QELVO_LV2_NAME, &self->unit) != noErr || !SetUp(self)) {
+      Destroy(self);
+      return nullptr;
+    }
+    self->control = std::thread(ControlLoop, self);
+  } catch (...) {
+    Destroy(self);
+    return nullptr;
+  }
+  return self;
+}
+
+void ConnectPort(LV2_Handle handle, uint32_t port, void* data) {
+  auto* self = static_cast<Lv2Instance*>(handle);
+  if (port < kLv2ControlPortCount) {
+    if (port == kLv2PortMode) {
+      self->modeOut = static_cast<float*>(data);
+    } else {
+      self->controls[port] = static_cast<const float*>(data);
+    }
+    return;
+  }
+  const uint32_t audio = port - kLv2FirstAudioPort;
+  if (audio < self->channels) {
+    self->audioIn[audio] = static_cast<const float*>(data);
+  } else if (audio < 2 * self->channels) {
+    self->audioOut[audio - self->channels] = static_cast<float*>(data);
+  }
+}
+
+float Control(const Lv2Instance* self, uint32_t port, float fallback) {
+  const float* p = self->controls[port];
+  return p != nullptr && std::isfinite(*p) ? *p : fallback;
+}
+
+// Reads the preset and bypass ports into what the control thread applies.
+void PostPresetAndBypass(Lv2Instance* self) {
+  const float preset = Control(self, kLv2PortPreset, 0.0f);
+  const int32_t number = std::clamp(static_cast<int32_t>(std::lround(preset)), 0, self->presetCount - 1);
+  self->wantedPreset.store(number, std::memory_order_release);
+  const bool enabled = Control(self, kLv2PortEnabled, 1.0f) > 0.5f;
+  self->wantedBypass.store(enabled ? 0 : 1, std::memory_order_release);
+}
+
+void Activate(LV2_Handle handle) {
+  auto* self = static_cast<Lv2Instance*>(handle);
+  AudioUnitReset(self->unit, kAudioUnitScope_Global, 0);
+  self->timeStamp = AudioTimeStamp{};
+  self->timeStamp.mFlags = kAudioTimeStampSampleTimeValid;
+  // Not a real-time call: the first block already runs with the chosen preset.
+  PostPresetAndBypass(self);
+  ApplyPreset(self);
+  ApplyBypass(self);
+}
+
+void SetParameter(Lv2Instance* self, AudioUnitParameterID id, float value, float& last) {
+  if (value == last) return;
+  if (AudioUnitSetParameter(self->unit, id, kAudioUnitScope_Global, 0, value, 0) == noErr) last = value;
+}
+
+void PassParameters(Lv2Instance* self) {
+  const float nyquist = static_cast<float>(self->sampleRate / 2);
+  const float cutoffMax = std::min(kLv2MaxCutoffHz, nyquist);
+  const float cutoff = std::clamp(Control(self, kLv2PortCutoff, 1000.0f), std::min(12.0f, cutoffMax), cutoffMax);
+  SetParameter(self, 0, cutoff, self->cutoff);
+  SetParameter(self, 1, std::clamp(Control(self, kLv2PortResonance, 0.0f), -20.0f, 20.0f), self->resonance);
+  SetParameter(self, 2, std::clamp(Control(self, kLv2PortGain, 1.0f), 0.0f, 1.0f), self->gain);
+}
+
+void RenderSlice(Lv2Instance* self, uint32_t offset, uint32_t frames) {
+  AudioBufferList* list = self->OutList();
+  list->mNumberBuffers = self->channels;
+  for (uint32_t c = 0; c < self->channels; ++c) {
+    self->sliceIn[c] = self->audioIn[c] != nullptr ? self->audioIn[c] + offset : nullptr;
+    list->mBuffers[c].mNumberChannels = 1;
+    list->mBuffers[c].mDataByteSize = frames * sizeof(float);
+    list->mBuffers[c].mData = self->audioOut[c] + offset;
+  }
+  AudioUnitRenderActionFlags flags = 0;
+  const OSStatus status = AudioUnitRender(self->unit, &flags, &self->timeStamp, 0, frames, list);
+  for (uint32_t c = 0; c < self->channels; ++c) {
+    float* out = self->audioOut[c] + offset;
+    if (status != noErr) {
+      std::memset(out, 0, frames * sizeof(float));
+    } else if (list->mBuffers[c].mData != out) {
+      // The unit answered with its own buffers.
+      std::memcpy(out, list->mBuffers[c].mData, frames * sizeof(float));
+    }
+  }
+  self->timeStamp.mSampleTime += frames;
+}
+
+void Run(LV2_Handle handle, uint32_t frames) {
+  auto* self = static_cast<Lv2Instance*>(handle);
+  for (uint32_t c = 0; c < self->channels; ++c) {
+    if (self->audioOut[c] == nullptr) return;
+  }
+  PassParameters(self);
+  PostPresetAndBypass(self);
+  for (uint32_t done = 0; done < frames;) {
+    const uint32_t slice = std::min(frames - done, self->maxFrames);
+    RenderSlice(self, done, slice);
+    done += slice;
+  }
+  if (self->modeOut != nullptr) {
+    const int32_t preset = self->appliedPreset.load(std::memory_order_acquire);
+    const bool filterMode = (preset >= 0 && (preset & 1) != 0) || self->gain < kLv2GainFilterThreshold;
+    *self->modeOut = filterMode ? 1.0f : 0.0f;
+  }
+}
+
+void Cleanup(LV2_Handle handle) { Destroy(static_cast<Lv2Instance*>(handle)); }
+
+const void* ExtensionData(const char*) { return nullptr; }
+
+const LV2_Descriptor kDescriptors[] = {
+    {kStereoUri.c_str(), Instantiate, ConnectPort, Activate, Run, nullptr, Cleanup, ExtensionData},
+    {kMonoUri.c_str(), Instantiate, ConnectPort, Activate, Run, nullptr, Cleanup, ExtensionData},
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+  return index < 2 ? &kDescriptors[index] : nullptr;
+}

@@ -1,0 +1,42 @@
+# The LV2 edition, checked with the distribution's LV2 tools and an in-process
+# host: descriptions valid, plug-ins listed with their ports, rendering through
+# an LV2 host equal to rendering through the native unit.
+pkg_check_modules(LILV QUIET IMPORTED_TARGET lilv-0)
+if(QELVO_LV2_BUNDLES AND LILV_FOUND)
+  set(lv2_env LV2_PATH=${QELVO_LV2_BUILD_DIR} QELVO_LV2_BUNDLES=${QELVO_LV2_BUILD_DIR})
+  set(lv2_bundle_targets)
+  foreach(name ${QELVO_LV2_BUNDLES})
+    list(APPEND lv2_bundle_targets ${name}_lv2 ${name})
+  endforeach()
+
+  find_program(LV2APPLY lv2apply)
+  foreach(test lv2_host_test lv2_apply_test)
+    add_executable(${test} ${CMAKE_CURRENT_SOURCE_DIR}/lv2/${test}.cpp)
+    target_include_directories(${test} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${test} PRIVATE qelvo_platform PkgConfig::LILV GTest::gtest GTest::gtest_main
+                                          Threads::Threads)
+    target_compile_definitions(${test} PRIVATE QELVO_LV2APPLY="${LV2APPLY}")
+    add_dependencies(${test} ${lv2_bundle_targets})
+    gtest_discover_tests(${test} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 ENVIRONMENT "${lv2_env}")
+  endforeach()
+
+  find_program(LV2_VALIDATE lv2_validate)
+  find_program(LV2INFO lv2info)
+  foreach(name ${QELVO_LV2_BUNDLES})
+    set(bundle ${QELVO_LV2_BUILD_DIR}/${name}.lv2)
+    if(LV2_VALIDATE)
+      # lv2_validate reports errors on stdout and still exits 0 on some of them.
+      add_test(NAME lv2_validate_${name}
+               COMMAND ${LV2_VALIDATE} ${bundle}/manifest.ttl ${bundle}/${name}.ttl)
+      set_tests_properties(lv2_validate_${name} PROPERTIES
+        PASS_REGULAR_EXPRESSION "Found 0 errors" FAIL_REGULAR_EXPRESSION "error:|warning:")
+    endif()
+    if(LV2INFO)
+      foreach(suffix "" -mono)
+        add_test(NAME lv2info_${name}${suffix} COMMAND ${LV2INFO} https://qelvo.org/plugins/${name}${suffix})
+        set_tests_properties(lv2info_${name}${suffix} PROPERTIES ENVIRONMENT "LV2_PATH=${bundle}"
+          PASS_REGULAR_EXPRESSION "Symbol: +cutoff.*Symbol: +resonance.*Symbol: +gain.*Symbol: +preset.*Symbol: +enabled.*Symbol: +mode")
+      endforeach()
+    endif()
+  endforeach()
+endif()

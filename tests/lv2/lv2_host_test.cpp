@@ -1,0 +1,160 @@
+// Every LV2 plug-in of the edition in an in-process host: odd block lengths,
+// several sample rates, random control automation. The output must stay
+// finite and free of denormals, and run() must not allocate.
+#include <gtest/gtest.h>
+#include <lilv/lilv.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lv2/Lv2Ports.h"
+
+extern "C" void* __libc_malloc(size_t);
+extern "C" void* __libc_calloc(size_t, size_t);
+extern "C" void* __libc_realloc(void*, size_t);
+
+namespace {
+// Counts allocations made by the thread that is inside run().
+thread_local bool tCounting = false;
+thread_local long tAllocations = 0;
+}  // namespace
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+extern "C" void* malloc(size_t n) {
+  if (tCounting) ++tAllocations;
+  return __libc_malloc(n);
+}
+extern "C" void* calloc(size_t n, size_t size) {
+  if (tCounting) ++tAllocations;
+  return __libc_calloc(n, size);
+}
+extern "C" void* realloc(void* p, size_t n) {
+  if (tCounting) ++tAllocations;
+  return __libc_realloc(p, n);
+}
+constexpr bool kCountsAllocations = true;
+#else
+constexpr bool kCountsAllocations = false;
+#endif
+
+namespace {
+
+struct World {
+  LilvWorld* world = lilv_world_new();
+  World() { lilv_world_load_all(world); }
+  ~World() { lilv_world_free(world); }
+};
+
+World& TheWorld() {
+  static World world;
+  return world;
+}
+
+std::vector<std::string> EditionUris() {
+  std::vector<std::string> uris;
+  const LilvPlugins* plugins = lilv_world_get_all_plugins(TheWorld().world);
+  LILV_FOREACH(plugins, i, plugins) {
+    const std::string uri = lilv_node_as_uri(lilv_plugin_get_uri(lilv_plugins_get(plugins, i)));
+    if (uri.rfind(kLv2UriBase, 0) == 0) uris.push_back(uri);
+  }
+  return uris;
+}
+
+bool IsMono(const std::string& uri) {
+  const std::string suffix = kLv2MonoSuffix;
+  return uri.size() > suffix.size() && uri.compare(uri.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+TEST(Lv2Edition, AllocationCounterSeesAnAllocation) {
+  if (!kCountsAllocations) GTEST_SKIP() << "the sanitizer owns malloc";
+  static void* volatile sink;
+  tAllocations = 0;
+  tCounting = true;
+  sink = std::malloc(16);
+  tCounting = false;
+  std::free(sink);
+  EXPECT_EQ(tAllocations, 1);
+}
+
+TEST(Lv2Edition, ListsAStereoAndAMonoPluginPerDeliverable) {
+  const auto uris = EditionUris();
+  size_t mono = 0;
+  for (const auto& uri : uris) mono += IsMono(uri);
+  EXPECT_EQ(uris.size(), 20u);
+  EXPECT_EQ(mono * 2, uris.size());
+}
+
+struct Automation {
+  float cutoff, resonance, gain, preset, enabled;
+};
+
+TEST(Lv2Edition, RendersEveryPluginOverBlockLengthsAndRatesWithAutomation) {
+  const auto uris = EditionUris();
+  ASSERT_FALSE(uris.empty());
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const uint32_t blocks[] = {1, 64, 256, 1024};
+  const double rates[] = {22050, 44100, 48000, 96000};
+
+  for (const auto& uri : uris) {
+    LilvNode* node = lilv_new_uri(TheWorld().world, uri.c_str());
+    const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(TheWorld().world), node);
+    lilv_node_free(node);
+    ASSERT_NE(plugin, nullptr) << uri;
+    const uint32_t channels = IsMono(uri) ? 1 : 2;
+    ASSERT_EQ(lilv_plugin_get_num_ports(plugin), Lv2PortCount(channels)) << uri;
+
+    for (double rate : rates) {
+      // No features at all: the wrapper has to cope without a URID map.
+      LilvInstance* instance = lilv_plugin_instantiate(plugin, rate, nullptr);
+      ASSERT_NE(instance, nullptr) << uri << " at " << rate;
+      float controls[kLv2ControlPortCount] = {1000, 0, 1, 0, 1, -1};
+      for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
+      std::vector<std::vector<float>> in(channels, std::vector<float>(1024)), out = in;
+      for (uint32_t c = 0; c < channels; ++c) {
+        lilv_instance_connect_port(instance, Lv2AudioIn(c), in[c].data());
+        lilv_instance_connect_port(instance, Lv2AudioOut(channels, c), out[c].data());
+      }
+      lilv_instance_activate(instance);
+      for (uint32_t block : blocks) {
+        for (int round = 0; round < 24; ++round) {
+          // Wide values on purpose: beyond the ranges, extreme resonance, gain near zero.
+          controls[kLv2PortCutoff] = 5.0f + unit(random) * 60000.0f;
+          controls[kLv2PortResonance] = -30.0f + unit(random) * 60.0f;
+          controls[kLv2PortGain] = round % 5 == 0 ? 0.005f : unit(random);
+          controls[kLv2PortPreset] = std::floor(unit(random) * 14.0f) - 1.0f;
+          controls[kLv2PortEnabled] = round % 7 == 3 ? 0.0f : 1.0f;
+          for (uint32_t c = 0; c < channels; ++c) {
+            for (uint32_t i = 0; i < block; ++i) {
+              // Loud noise, silence, and tails decaying into the denormal range.
+              in[c][i] = round % 3 == 0 ? 0.0f : (unit(random) * 2.0f - 1.0f) * (round % 4 == 1 ? 1e-30f : 1.0f);
+            }
+          }
+          tAllocations = 0;
+          tCounting = true;
+          lilv_instance_run(instance, block);
+          tCounting = false;
+          if (kCountsAllocations) {
+            EXPECT_EQ(tAllocations, 0) << uri << " block " << block << " at " << rate;
+          }
+          for (uint32_t c = 0; c < channels; ++c) {
+            for (uint32_t i = 0; i < block; ++i) {
+              const float v = out[c][i];
+              ASSERT_TRUE(std::isfinite(v)) << uri << " block " << block << " at " << rate;
+              ASSERT_FALSE(std::fpclassify(v) == FP_SUBNORMAL) << uri << " block " << block << " at " << rate;
+            }
+          }
+          EXPECT_TRUE(controls[kLv2PortMode] == 0.0f || controls[kLv2PortMode] == 1.0f) << uri;
+        }
+      }
+      lilv_instance_deactivate(instance);
+      lilv_instance_free(instance);
+    }
+  }
+}
+
+}  // namespace
