@@ -3,7 +3,7 @@
 # an LV2 host equal to rendering through the native unit.
 pkg_check_modules(LILV QUIET IMPORTED_TARGET lilv-0)
 if(QELVO_LV2_BUNDLES AND LILV_FOUND)
-  set(lv2_env LV2_PATH=${QELVO_LV2_BUILD_DIR} QELVO_LV2_BUNDLES=${QELVO_LV2_BUILD_DIR})
+  set(lv2_env LV2_PATH=${QELVO_LV2_BUILD_DIR})
   set(lv2_bundle_targets)
   foreach(name ${QELVO_LV2_BUNDLES})
     list(APPEND lv2_bundle_targets ${name}_lv2 ${name})
@@ -34,7 +34,7 @@ if(QELVO_LV2_BUNDLES AND LILV_FOUND)
     if(LV2INFO)
       foreach(suffix "" -mono)
         add_test(NAME lv2info_${name}${suffix} COMMAND ${LV2INFO} https://qelvo.org/plugins/${name}${suffix})
-        set_tests_properties(lv2info_${name}${suffix} PROPERTIES ENVIRONMENT "LV2_PATH=${bundle}"
+        set_tests_properties(lv2info_${name}${suffix} PROPERTIES ENVIRONMENT "LV2_PATH=${QELVO_LV2_BUILD_DIR}"
           PASS_REGULAR_EXPRESSION "Symbol: +cutoff.*Symbol: +resonance.*Symbol: +gain.*Symbol: +preset.*Symbol: +enabled.*Symbol: +mode")
       endforeach()
     endif()
