@@ -7,6 +7,7 @@
 #include "effect/FilterKernel.h"
 #include "effect/FilterPresets.h"
 #include "effect/KestNotificationObserver.h"
+#include "effect/ModulationReport.h"
 #include "effect/ModulationState.h"
 #include "framework/AUParameterName.h"
 #include "variants/VariantValues.h"
@@ -29,6 +30,10 @@ bool IsFrequencyResponse(AudioUnitPropertyID inID, AudioUnitScope inScope) {
   return inScope == kAudioUnitScope_Global && inID == kFrequencyResponsePropertyID;
 }
 
+bool IsModulationReport(AudioUnitPropertyID inID, AudioUnitScope inScope) {
+  return inScope == kAudioUnitScope_Global && inID == kModulationReportPropertyID;
+}
+
 }  // namespace
 
 Filter::Filter(ComponentInstance inComponentInstance) : AUEffectBase(inComponentInstance, true) {
@@ -41,6 +46,7 @@ Filter::Filter(ComponentInstance inComponentInstance) : AUEffectBase(inComponent
 
   cutoffX.store(1.0, std::memory_order_relaxed);
   gainX.store(1.0f, std::memory_order_relaxed);
+  levelX.store(0.0, std::memory_order_relaxed);
 
   AddKestNotificationObserverX();
 }
@@ -68,6 +74,11 @@ OSStatus Filter::GetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScop
     outWritable = false;
     return noErr;
   }
+  if (IsModulationReport(inID, inScope)) {
+    outDataSize = sizeof(ModulationReport);
+    outWritable = false;
+    return noErr;
+  }
   return AUEffectBase::GetPropertyInfo(inID, inScope, inElement, outDataSize, outWritable);
 }
 
@@ -75,6 +86,15 @@ OSStatus Filter::GetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope, A
                              void* outData) {
   if (IsEditorView(inID, inScope)) return GetEditorView(outData);
   if (IsFrequencyResponse(inID, inScope)) return GetFrequencyResponse(outData);
+  if (IsModulationReport(inID, inScope)) {
+    ModulationReport report{};
+    report.mLevel = levelX.load(std::memory_order_relaxed);
+    report.mCutoffFactor = cutoffX.load(std::memory_order_relaxed);
+    report.mGainFactor = gainX.load(std::memory_order_relaxed);
+    report.mFilterMode = testX.load(std::memory_order_relaxed) != 0 ? 1 : 0;
+    std::memcpy(outData, &report, sizeof report);
+    return noErr;
+  }
   return AUEffectBase::GetProperty(inID, inScope, inElement, outData);
 }
 

@@ -1,8 +1,8 @@
 // The effect unit of every deliverable: a resonant low-pass or a gain stage
 // per channel, driven by the listener's brain-wave levels. It adds to the
 // effect base its parameters and factory presets, the level listener, its
-// kernels, and two properties for the editor view: where the view lives and
-// the frequency-response curve it draws.
+// kernels, two properties for the editor view (where the view lives and the
+// frequency-response curve it draws) and a read-only report of the modulation.
 #pragma once
 
 #include "framework/AUEffectBase.h"

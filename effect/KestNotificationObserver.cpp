@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 #include "effect/KestSelection.h"
@@ -54,6 +55,7 @@ void myCallback(CFNotificationCenterRef, void*, CFStringRef, const void*, CFDict
 
   KestSelection selection;
   if (!SelectKest(kPresetDefaultOffset, kPresetDefaultIndexX.load(std::memory_order_relaxed), &selection)) return;
+  const double posted = level;
   level *= selection.scale;
 
   // Every level notification re-asserts the preset's mode, matching or not.
@@ -61,6 +63,8 @@ void myCallback(CFNotificationCenterRef, void*, CFStringRef, const void*, CFDict
 
   if (selection.keyIndex < 0) return;
   if (symbol == nullptr || !CFEqual(symbol, KestKeyString(selection.keyIndex))) return;
+  // Only a level that moves the factors is reported as applied.
+  if (std::isfinite(level)) levelX.store(posted, std::memory_order_relaxed);
   if (selection.keyIndex <= kKestLastPeakKey)
     setGainFrequency(level);
   else

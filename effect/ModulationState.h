@@ -12,6 +12,7 @@ extern std::atomic<int32_t> kPresetDefaultIndexX;  // preset chosen last
 extern std::atomic<double> cutoffX;                // cutoff modulation factor
 extern std::atomic<float> gainX;                   // gain modulation factor
 extern std::atomic<int32_t> testX;                 // 0 gain mode, else filter mode
+extern std::atomic<double> levelX;                 // last level of the followed measure, as posted
 
 // Level to factors; the level is already scaled by the listener. Both factors
 // are written whatever the mode. The gain factor is limited to 2.0 and the

@@ -57,6 +57,19 @@ void ControlIn(std::ostream& out, uint32_t index, const char* symbol, const char
       << extra;
 }
 
+// A meter: hosts show it, never write it. The ranges are for display only.
+void ControlOut(std::ostream& out, uint32_t index, const char* symbol, const char* name, double min, double max,
+                const char* extra) {
+  out << "\t] , [\n"
+      << "\t\ta lv2:OutputPort, lv2:ControlPort ;\n"
+      << "\t\tlv2:index " << index << " ;\n"
+      << "\t\tlv2:symbol \"" << symbol << "\" ;\n"
+      << "\t\tlv2:name \"" << name << "\" ;\n"
+      << extra
+      << "\t\tlv2:minimum " << Decimal(min) << " ;\n"
+      << "\t\tlv2:maximum " << Decimal(max) << "\n";
+}
+
 void WritePlugin(std::ostream& out, const Lv2DescriptionInput& in, bool mono) {
   const uint32_t channels = mono ? 1 : 2;
   out << "<" << Uri(in, mono) << ">\n"
@@ -98,6 +111,9 @@ void WritePlugin(std::ostream& out, const Lv2DescriptionInput& in, bool mono) {
       << "\t\tlv2:maximum 1 ;\n"
       << "\t\tlv2:portProperty lv2:integer, lv2:enumeration ;\n"
       << "\t\tlv2:scalePoint [ rdfs:label \"Gain\" ; rdf:value 0 ] , [ rdfs:label \"Filter\" ; rdf:value 1 ]\n";
+  ControlOut(out, kLv2PortLevel, "level", "Level", 0, 100, "");
+  ControlOut(out, kLv2PortGainFactor, "gain_factor", "Gain factor", 0, 2, "\t\tunits:unit units:coef ;\n");
+  ControlOut(out, kLv2PortCutoffFactor, "cutoff_factor", "Cutoff factor", 0, 10, "\t\tunits:unit units:coef ;\n");
   const char* sides[] = {"left", "right"};
   for (const char* direction : {"in", "out"}) {
     const bool input = direction[0] == 'i';

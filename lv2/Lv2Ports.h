@@ -15,7 +15,10 @@ enum Lv2Port : uint32_t {
   kLv2PortPreset = 3,     // control in, factory preset number
   kLv2PortEnabled = 4,    // control in, 0 bypasses the unit
   kLv2PortMode = 5,       // control out, 0 gain mode, 1 filter mode
-  kLv2ControlPortCount = 6,
+  kLv2PortLevel = 6,      // control out, last level of the followed measure
+  kLv2PortGainFactor = 7,    // control out
+  kLv2PortCutoffFactor = 8,  // control out
+  kLv2ControlPortCount = 9,
   // Audio inputs follow the controls, then the outputs: channel count each.
   kLv2FirstAudioPort = kLv2ControlPortCount,
 };
@@ -28,7 +31,5 @@ constexpr uint32_t Lv2PortCount(uint32_t channels) { return kLv2FirstAudioPort +
 
 // Ranges the host sees; the cutoff is also held below half the sample rate.
 inline constexpr float kLv2MaxCutoffHz = 20000.0f;
-// Below this gain the kernel filters whatever the preset says.
-inline constexpr float kLv2GainFilterThreshold = 0.01f;
 // Frames per slice when the host does not say how long its blocks get.
 inline constexpr uint32_t kLv2DefaultMaxFrames = 4096;

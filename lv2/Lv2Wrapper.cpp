@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "effect/FilterPresets.h"
+#include "effect/ModulationReport.h"
 #include "lv2/Lv2Ports.h"
 #include "platform/AudioTypes.h"
 #include "platform/AudioUnitHost.h"
@@ -39,7 +40,8 @@ struct Lv2Instance {
   int32_t presetCount = 1;
 
   const float* controls[kLv2ControlPortCount] = {};
-  float* modeOut = nullptr;
+  // Modulation outputs: mode, level, gain factor, cutoff factor.
+  float* reportOut[kLv2ControlPortCount - kLv2PortMode] = {};
   const float* audioIn[kMaxChannels] = {};
   float* audioOut[kMaxChannels] = {};
 
@@ -194,8 +196,8 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
 void ConnectPort(LV2_Handle handle, uint32_t port, void* data) {
   auto* self = static_cast<Lv2Instance*>(handle);
   if (port < kLv2ControlPortCount) {
-    if (port == kLv2PortMode) {
-      self->modeOut = static_cast<float*>(data);
+    if (port >= kLv2PortMode) {
+      self->reportOut[port - kLv2PortMode] = static_cast<float*>(data);
     } else {
       self->controls[port] = static_cast<const float*>(data);
     }
@@ -271,6 +273,20 @@ void RenderSlice(Lv2Instance* self, uint32_t offset, uint32_t frames) {
   self->timeStamp.mSampleTime += frames;
 }
 
+// The unit's own account of the modulation; the read only loads atomics.
+void WriteReport(Lv2Instance* self) {
+  ModulationReport report{};
+  UInt32 size = sizeof report;
+  if (AudioUnitGetProperty(self->unit, kModulationReportPropertyID, kAudioUnitScope_Global, 0, &report, &size) !=
+          noErr ||
+      size != sizeof report)
+    return;
+  const float values[] = {static_cast<float>(report.mFilterMode), static_cast<float>(report.mLevel),
+                          report.mGainFactor, static_cast<float>(report.mCutoffFactor)};
+  for (size_t i = 0; i < std::size(values); ++i)
+    if (self->reportOut[i] != nullptr) *self->reportOut[i] = values[i];
+}
+
 void Run(LV2_Handle handle, uint32_t frames) {
   auto* self = static_cast<Lv2Instance*>(handle);
   for (uint32_t c = 0; c < self->channels; ++c) {
@@ -283,11 +299,7 @@ void Run(LV2_Handle handle, uint32_t frames) {
     RenderSlice(self, done, slice);
     done += slice;
   }
-  if (self->modeOut != nullptr) {
-    const int32_t preset = self->appliedPreset.load(std::memory_order_acquire);
-    const bool filterMode = (preset >= 0 && (preset & 1) != 0) || self->gain < kLv2GainFilterThreshold;
-    *self->modeOut = filterMode ? 1.0f : 0.0f;
-  }
+  WriteReport(self);
 }
 
 void Cleanup(LV2_Handle handle) { Destroy(static_cast<Lv2Instance*>(handle)); }

@@ -13,6 +13,8 @@
 #include "effect/FilterConstants.h"
 #include "effect/FilterKernel.h"
 #include "effect/FilterPresets.h"
+#include "effect/KestNotificationObserver.h"
+#include "effect/ModulationReport.h"
 #include "effect/ModulationState.h"
 #include "framework/AUParameterName.h"
 #include "platform/CFRef.h"
@@ -325,6 +327,60 @@ TEST(FilterProperties, InfoOfTheTwoOwnPropertiesInTheGlobalScopeOnly) {
               kAudioUnitErr_InvalidProperty)
         << other;
   }
+}
+
+ModulationReport Report(Filter& unit) {
+  ModulationReport report{};
+  std::memset(&report, 0xAB, sizeof report);
+  EXPECT_EQ(unit.DispatchGetProperty(kModulationReportPropertyID, kAudioUnitScope_Global, 0, &report), noErr);
+  return report;
+}
+
+void PostLevel(const char* symbol, double level) {
+  const void* keys[] = {CFSTR("Kest Symbol"), CFSTR("New Level")};
+  auto number = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberDoubleType, &level));
+  auto name = CFRef<CFStringRef>::Adopt(CFStringCreateWithCString(nullptr, symbol, kCFStringEncodingUTF8));
+  const void* values[] = {name.get(), number.get()};
+  auto info = CFRef<CFDictionaryRef>::Adopt(CFDictionaryCreate(
+      nullptr, keys, values, 2, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+  myCallback(nullptr, nullptr, nullptr, nullptr, info.get());
+}
+
+TEST(FilterProperties, ModulationReportFollowsTheLevelsOfTheChosenMeasure) {
+  FilterPtr unit = OpenFilter();
+  UInt32 size = 0;
+  Boolean writable = true;
+  ASSERT_EQ(unit->DispatchGetPropertyInfo(kModulationReportPropertyID, kAudioUnitScope_Global, 0, size, writable),
+            noErr);
+  EXPECT_EQ(size, sizeof(ModulationReport));
+  EXPECT_FALSE(writable);
+  EXPECT_NE(unit->DispatchGetPropertyInfo(kModulationReportPropertyID, kAudioUnitScope_Input, 0, size, writable),
+            noErr);
+
+  // A new instance starts from level 0 with both factors at 1.
+  ModulationReport r = Report(*unit);
+  EXPECT_EQ(r.mLevel, 0.0);
+  EXPECT_EQ(r.mCutoffFactor, 1.0);
+  EXPECT_EQ(r.mGainFactor, 1.0f);
+
+  ASSERT_EQ(unit->NewFactoryPresetSet(AUPreset{1, nullptr}), noErr);  // LCH Count-Filter: BS7V0 x 0.3
+  PostLevel("BS7V0", 10.0);
+  r = Report(*unit);
+  EXPECT_EQ(r.mLevel, 10.0);  // as posted, before the preset's scale
+  EXPECT_EQ(r.mCutoffFactor, static_cast<double>(static_cast<float>(10.0 * 0.3)) / 6.0);
+  EXPECT_EQ(r.mGainFactor, static_cast<float>(10.0 * 0.3) / 10.0f);
+  EXPECT_EQ(r.mFilterMode, 1u);
+
+  // Levels of other measures, and levels that are not numbers, are not applied.
+  PostLevel("BS7V1", 40.0);
+  PostLevel("BS7V0", std::nan(""));
+  EXPECT_EQ(Report(*unit).mLevel, 10.0);
+
+  ASSERT_EQ(unit->NewFactoryPresetSet(AUPreset{0, nullptr}), noErr);  // LCH Count-Gain
+  PostLevel("BS7V0", 5.0);
+  r = Report(*unit);
+  EXPECT_EQ(r.mLevel, 5.0);
+  EXPECT_EQ(r.mFilterMode, 0u);
 }
 
 TEST(FilterProperties, EditorViewNeedsTheLoadedBundle) {

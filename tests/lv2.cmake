@@ -10,12 +10,19 @@ if(QELVO_LV2_BUNDLES AND LILV_FOUND)
   endforeach()
 
   find_program(LV2APPLY lv2apply)
+  # Distribution hosts are not built with our sanitizers and cannot load a
+  # plug-in that is; the in-process host covers the wrapper in those builds.
+  if(QELVO_SANITIZE OR QELVO_TSAN)
+    set(instrumented 1)
+  else()
+    set(instrumented 0)
+  endif()
   foreach(test lv2_host_test lv2_apply_test)
     add_executable(${test} ${CMAKE_CURRENT_SOURCE_DIR}/lv2/${test}.cpp)
     target_include_directories(${test} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${test} PRIVATE qelvo_platform PkgConfig::LILV GTest::gtest GTest::gtest_main
                                           Threads::Threads)
-    target_compile_definitions(${test} PRIVATE QELVO_LV2APPLY="${LV2APPLY}")
+    target_compile_definitions(${test} PRIVATE QELVO_LV2APPLY="${LV2APPLY}" QELVO_INSTRUMENTED=${instrumented})
     add_dependencies(${test} ${lv2_bundle_targets})
     gtest_discover_tests(${test} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 ENVIRONMENT "${lv2_env}")
   endforeach()
@@ -35,8 +42,18 @@ if(QELVO_LV2_BUNDLES AND LILV_FOUND)
       foreach(suffix "" -mono)
         add_test(NAME lv2info_${name}${suffix} COMMAND ${LV2INFO} https://qelvo.org/plugins/${name}${suffix})
         set_tests_properties(lv2info_${name}${suffix} PROPERTIES ENVIRONMENT "LV2_PATH=${QELVO_LV2_BUILD_DIR}"
-          PASS_REGULAR_EXPRESSION "Symbol: +cutoff.*Symbol: +resonance.*Symbol: +gain.*Symbol: +preset.*Symbol: +enabled.*Symbol: +mode")
+          PASS_REGULAR_EXPRESSION "Symbol: +cutoff.*Symbol: +resonance.*Symbol: +gain.*Symbol: +preset.*Symbol: +enabled.*Symbol: +mode.*Symbol: +level.*Symbol: +gain_factor.*Symbol: +cutoff_factor")
       endforeach()
     endif()
   endforeach()
+
+  # Live: jalv on a dummy audio server, levels from `qelvo replay` in another process.
+  find_program(JALV jalv)
+  find_program(JACKD jackd)
+  find_program(JACK_WAIT jack_wait)
+  if(JALV AND JACKD AND JACK_WAIT AND TARGET qelvo AND NOT instrumented)
+    add_test(NAME lv2_jalv_live
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/lv2/jalv_live_test.sh $<TARGET_FILE:qelvo> ${QELVO_LV2_BUILD_DIR})
+    set_tests_properties(lv2_jalv_live PROPERTIES TIMEOUT 120)
+  endif()
 endif()

@@ -4,14 +4,20 @@
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lv2/Lv2Ports.h"
+#include "platform/CFRef.h"
+#include "platform/Notifications.h"
+#include "support/PrivateBus.h"
 
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
@@ -42,6 +48,17 @@ constexpr bool kCountsAllocations = false;
 #endif
 
 namespace {
+
+// The units' level listeners must stay off the user's bus.
+class BusEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { mBus = std::make_unique<PrivateBus>(); }
+  void TearDown() override { mBus.reset(); }
+
+ private:
+  std::unique_ptr<PrivateBus> mBus;
+};
+::testing::Environment* const sBusEnvironment = ::testing::AddGlobalTestEnvironment(new BusEnvironment);
 
 struct World {
   LilvWorld* world = lilv_world_new();
@@ -112,7 +129,7 @@ TEST(Lv2Edition, RendersEveryPluginOverBlockLengthsAndRatesWithAutomation) {
       // No features at all: the wrapper has to cope without a URID map.
       LilvInstance* instance = lilv_plugin_instantiate(plugin, rate, nullptr);
       ASSERT_NE(instance, nullptr) << uri << " at " << rate;
-      float controls[kLv2ControlPortCount] = {1000, 0, 1, 0, 1, -1};
+      float controls[kLv2ControlPortCount] = {1000, 0, 1, 0, 1, -1, -1, -1, -1};
       for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
       std::vector<std::vector<float>> in(channels, std::vector<float>(1024)), out = in;
       for (uint32_t c = 0; c < channels; ++c) {
@@ -155,6 +172,49 @@ TEST(Lv2Edition, RendersEveryPluginOverBlockLengthsAndRatesWithAutomation) {
       lilv_instance_free(instance);
     }
   }
+}
+
+// A level posted on the bus reaches the native unit's listener; the outputs
+// show what it did.
+TEST(Lv2Edition, OutputsShowTheModulationALevelCauses) {
+  LilvNode* node = lilv_new_uri(TheWorld().world, (std::string(kLv2UriBase) + "AUQelvoBS7").c_str());
+  const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(TheWorld().world), node);
+  lilv_node_free(node);
+  ASSERT_NE(plugin, nullptr);
+  LilvInstance* instance = lilv_plugin_instantiate(plugin, 44100, nullptr);
+  ASSERT_NE(instance, nullptr);
+  // Preset 1, "LCH Count-Filter": follows BS7V0, level x 0.3 drives the cutoff.
+  float controls[kLv2ControlPortCount] = {1000, 0, 1, 1, 1, -1, -1, -1, -1};
+  for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
+  std::vector<float> in(64, 0.25f), out(64);
+  for (uint32_t c = 0; c < 2; ++c) {
+    lilv_instance_connect_port(instance, Lv2AudioIn(c), in.data());
+    lilv_instance_connect_port(instance, Lv2AudioOut(2, c), out.data());
+  }
+  lilv_instance_activate(instance);
+  lilv_instance_run(instance, 64);
+  EXPECT_EQ(controls[kLv2PortMode], 1.0f);
+  EXPECT_EQ(controls[kLv2PortCutoffFactor], 1.0f);
+
+  double level = 10.0;
+  auto number = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberDoubleType, &level));
+  const void* keys[] = {CFSTR("Kest Symbol"), CFSTR("New Level")};
+  const void* values[] = {CFSTR("BS7V0"), number.get()};
+  auto info = CFRef<CFDictionaryRef>::Adopt(CFDictionaryCreate(nullptr, keys, values, 2, &kCFTypeDictionaryKeyCallBacks,
+                                                               &kCFTypeDictionaryValueCallBacks));
+  CFNotificationCenterPostNotification(CFNotificationCenterGetDistributedCenter(),
+                                       CFSTR("Kest Level Changed Notification"), nullptr, info.get(), true);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (controls[kLv2PortLevel] != 10.0f && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    lilv_instance_run(instance, 64);
+  }
+  EXPECT_EQ(controls[kLv2PortLevel], 10.0f);
+  EXPECT_EQ(controls[kLv2PortCutoffFactor], static_cast<float>(static_cast<double>(3.0f) / 6.0));
+  EXPECT_EQ(controls[kLv2PortGainFactor], 0.3f);
+  EXPECT_EQ(controls[kLv2PortMode], 1.0f);
+  lilv_instance_deactivate(instance);
+  lilv_instance_free(instance);
 }
 
 }  // namespace
