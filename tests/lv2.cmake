@@ -47,6 +47,11 @@ if(QELVO_LV2_BUNDLES AND LILV_FOUND)
     endif()
   endforeach()
 
+  find_program(LV2LS lv2ls)
+  if(LV2LS)
+    add_test(NAME lv2_install COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/lv2/install_test.sh ${PROJECT_BINARY_DIR})
+  endif()
+
   # Live: jalv on a dummy audio server, levels from `qelvo replay` in another process.
   find_program(JALV jalv)
   find_program(JACKD jackd)

@@ -200,7 +200,7 @@ void BM_LowPass(benchmark::State& state, Peer peer) {
     benchmark::ClobberMemory();
   }
   state.counters["ns_per_ch_sample"] = benchmark::Counter(
-      static_cast<double>(kFrames) * kChannels * 1e-9,
+      static_cast<double>(kFrames) * kChannels,
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
