@@ -22,8 +22,9 @@ if(QELVO_LV2_BUNDLES AND LILV_FOUND)
     target_include_directories(${test} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${test} PRIVATE qelvo_platform PkgConfig::LILV GTest::gtest GTest::gtest_main
                                           Threads::Threads)
-    target_compile_definitions(${test} PRIVATE QELVO_LV2APPLY="${LV2APPLY}" QELVO_INSTRUMENTED=${instrumented})
-    add_dependencies(${test} ${lv2_bundle_targets})
+    target_compile_definitions(${test} PRIVATE QELVO_LV2APPLY="${LV2APPLY}" QELVO_INSTRUMENTED=${instrumented}
+                                             QELVO_TOOL="$<TARGET_FILE:qelvo>")
+    add_dependencies(${test} ${lv2_bundle_targets} qelvo)
     gtest_discover_tests(${test} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 ENVIRONMENT "${lv2_env}")
   endforeach()
 
