@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "effect/ModulationReport.h"
 #include "platform/AudioUnitHost.h"
 #include "platform/BundleManifest.h"
 #include "tools/qelvo/Commands.h"
@@ -108,6 +109,11 @@ int RunInfoCommand(const InfoOptions& options) {
   if (ReadProperty(au, kAudioUnitProperty_BypassEffect, kAudioUnitScope_Global, &bypass))
     std::printf("  bypass                 %s\n", bypass != 0 ? "on" : "off");
   if (responseID != 0) std::printf("  frequency response     property %u, 512 points\n", responseID);
+  ModulationReport report{};
+  if (ReadProperty(au, kModulationReportPropertyID, kAudioUnitScope_Global, &report))
+    std::printf("  modulation report      property %u: level %g, gain factor %g, cutoff factor %g, %s mode\n",
+                kModulationReportPropertyID, report.mLevel, report.mGainFactor, report.mCutoffFactor,
+                report.mFilterMode != 0 ? "filter" : "gain");
   UInt32 size = 0;
   Boolean writable = false;
   if (AudioUnitGetPropertyInfo(au, kAudioUnitProperty_SupportedNumChannels, kAudioUnitScope_Global, 0, &size, &writable) == noErr &&

@@ -1,11 +1,7 @@
 #include "tools/qelvo/ParameterText.h"
 
-#include <cstdio>
-
 #include "platform/CFRef.h"
 #include "tools/qelvo/PluginHost.h"
-
-#if __has_include("utility/CAAUParameter.h")
 #include "utility/CAAUParameter.h"
 
 std::string ParameterValueText(AudioUnit unit, AudioUnitParameterID id, float value) {
@@ -13,11 +9,3 @@ std::string ParameterValueText(AudioUnit unit, AudioUnitParameterID id, float va
   CFRef<CFStringRef> text = CFRef<CFStringRef>::Adopt(parameter.GetStringFromValueCopy(&value));
   return StringOf(text.get());
 }
-#else
-// Builds without the parameter description utility show plain numbers.
-std::string ParameterValueText(AudioUnit, AudioUnitParameterID, float value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
-}
-#endif
