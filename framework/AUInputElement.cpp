@@ -66,7 +66,11 @@ OSStatus AUInputElement::PullInput(AudioUnitRenderActionFlags& ioActionFlags,
   if (type == kFromConnection) {
     // The source writes its own buffer pointers into the list.
     AudioBufferList& list = buffers.PrepareNullBuffer(GetStreamFormat(), nFrames);
-    if (mConnRenderProc != nullptr)
+    // A source closed without being disconnected leaves its direct entry and
+    // object behind; only a source still open under that object is called
+    // directly, anything else goes through the checked call and fails there.
+    if (mConnRenderProc != nullptr &&
+        GetComponentInstanceStorage(mConnection.sourceAudioUnit) == mConnInstanceStorage)
       result = mConnRenderProc(mConnInstanceStorage, &ioActionFlags, &inTimeStamp,
                                mConnection.sourceOutputNumber, nFrames, &list);
     else

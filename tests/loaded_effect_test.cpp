@@ -172,6 +172,42 @@ TEST_F(LoadedEffect, AConnectedUnitIsPulledThroughTheLoader) {
   EXPECT_EQ(AudioUnitRender(sink.get(), &flags, &stamp, 0, kFrames, list), kAudioUnitErr_NoConnection);
 }
 
+TEST_F(LoadedEffect, ASourceClosedWhileConnectedFailsTheRenderInsteadOfCrashing) {
+  OpenInstance source(kEffect), sink(kEffect);
+  ASSERT_EQ(source.status(), noErr);
+  ASSERT_EQ(sink.status(), noErr);
+  int pulls = 0;
+  const AURenderCallbackStruct feed{&FeedSignal, &pulls};
+  ASSERT_EQ(AudioUnitSetProperty(source.get(), kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &feed,
+                                 sizeof feed),
+            noErr);
+  const AudioUnitConnection connection{source.get(), 0, 0};
+  ASSERT_EQ(AudioUnitSetProperty(sink.get(), kAudioUnitProperty_MakeConnection, kAudioUnitScope_Input, 0,
+                                 &connection, sizeof connection),
+            noErr);
+  ASSERT_EQ(AudioUnitInitialize(source.get()), noErr);
+  ASSERT_EQ(AudioUnitInitialize(sink.get()), noErr);
+
+  alignas(AudioBufferList) Byte storage[AudioBufferListSize(2)] = {};
+  auto* list = reinterpret_cast<AudioBufferList*>(storage);
+  auto render = [&](Float64 sampleTime) {
+    list->mNumberBuffers = 2;
+    for (UInt32 c = 0; c < 2; ++c) list->mBuffers[c] = {1, kFrames * 4, nullptr};
+    AudioUnitRenderActionFlags flags = 0;
+    AudioTimeStamp stamp{};
+    stamp.mSampleTime = sampleTime;
+    stamp.mFlags = kAudioTimeStampSampleTimeValid;
+    return AudioUnitRender(sink.get(), &flags, &stamp, 0, kFrames, list);
+  };
+  ASSERT_EQ(render(0), noErr);
+  ASSERT_EQ(pulls, 1);
+
+  // The sink still holds the source's direct entry and object; both are gone.
+  ASSERT_EQ(source.Close(), noErr);
+  EXPECT_EQ(render(kFrames), badComponentInstance);
+  EXPECT_EQ(pulls, 1);
+}
+
 TEST_F(LoadedEffect, ConnectingToAClosedUnitFailsWithoutTouchingTheInput) {
   OpenInstance sink(kEffect);
   ASSERT_EQ(sink.status(), noErr);
