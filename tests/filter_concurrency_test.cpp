@@ -11,20 +11,12 @@
 #include "effect/Filter.h"
 #include "effect/FilterConstants.h"
 #include "effect/ModulationState.h"
-#include "support/PrivateBus.h"
+#include "support/PrivateBusEnvironment.h"
 #include "support/TestUnit.h"
 
 namespace {
 
-class BusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { mBus = std::make_unique<PrivateBus>(); }
-  void TearDown() override { mBus.reset(); }
-
- private:
-  std::unique_ptr<PrivateBus> mBus;
-};
-::testing::Environment* const sBusEnvironment = ::testing::AddGlobalTestEnvironment(new BusEnvironment);
+::testing::Environment* const sBusEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateBusEnvironment);
 
 TEST(FilterConcurrency, CurveRequestsWhileTheKernelsRender) {
   std::unique_ptr<Filter, TestUnitCloser> unit(new Filter(TestUnit::DefaultInstance()));

@@ -18,21 +18,12 @@
 #include "effect/ModulationState.h"
 #include "framework/AUParameterName.h"
 #include "platform/CFRef.h"
-#include "support/PrivateBus.h"
+#include "support/PrivateBusEnvironment.h"
 #include "support/TestUnit.h"
 
 namespace {
 
-// The constructor registers the level listener: keep it off the user's bus.
-class BusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { mBus = std::make_unique<PrivateBus>(); }
-  void TearDown() override { mBus.reset(); }
-
- private:
-  std::unique_ptr<PrivateBus> mBus;
-};
-::testing::Environment* const sBusEnvironment = ::testing::AddGlobalTestEnvironment(new BusEnvironment);
+::testing::Environment* const sBusEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateBusEnvironment);
 
 using FilterPtr = std::unique_ptr<Filter, TestUnitCloser>;
 

@@ -43,6 +43,17 @@ OSStatus FeedSignal(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeSt
   return noErr;
 }
 
+// Renders kFrames of unit's output into the unit's own buffers.
+OSStatus RenderOwnBuffers(ComponentInstance unit, AudioBufferList* list, UInt32 channels, Float64 sampleTime) {
+  list->mNumberBuffers = channels;
+  for (UInt32 c = 0; c < channels; ++c) list->mBuffers[c] = {1, kFrames * 4, nullptr};
+  AudioUnitRenderActionFlags flags = 0;
+  AudioTimeStamp stamp{};
+  stamp.mSampleTime = sampleTime;
+  stamp.mFlags = kAudioTimeStampSampleTimeValid;
+  return AudioUnitRender(unit, &flags, &stamp, 0, kFrames, list);
+}
+
 class LoadedEffect : public testing::Test {
  protected:
   void SetUp() override { UseSearchPath({QELVO_TEST_BUNDLE_DIR}); }
@@ -144,13 +155,7 @@ TEST_F(LoadedEffect, AConnectedUnitIsPulledThroughTheLoader) {
   alignas(AudioBufferList) Byte storage[AudioBufferListSize(1)] = {};
   auto* list = reinterpret_cast<AudioBufferList*>(storage);
   for (int call = 0; call < 2; ++call) {
-    list->mNumberBuffers = 1;
-    list->mBuffers[0] = {1, kFrames * 4, nullptr};
-    AudioUnitRenderActionFlags flags = 0;
-    AudioTimeStamp stamp{};
-    stamp.mSampleTime = call * kFrames;
-    stamp.mFlags = kAudioTimeStampSampleTimeValid;
-    ASSERT_EQ(AudioUnitRender(sink.get(), &flags, &stamp, 0, kFrames, list), noErr);
+    ASSERT_EQ(RenderOwnBuffers(sink.get(), list, 1, call * kFrames), noErr);
     const auto* samples = static_cast<const Float32*>(list->mBuffers[0].mData);
     ASSERT_NE(samples, nullptr);
     std::vector<Float32> expected(kFrames), got(samples, samples + kFrames);
@@ -164,12 +169,7 @@ TEST_F(LoadedEffect, AConnectedUnitIsPulledThroughTheLoader) {
   ASSERT_EQ(AudioUnitSetProperty(sink.get(), kAudioUnitProperty_MakeConnection, kAudioUnitScope_Input, 0, &none,
                                  sizeof none),
             noErr);
-  list->mNumberBuffers = 1;
-  list->mBuffers[0] = {1, kFrames * 4, nullptr};
-  AudioUnitRenderActionFlags flags = 0;
-  AudioTimeStamp stamp{};
-  stamp.mSampleTime = 2 * kFrames;
-  EXPECT_EQ(AudioUnitRender(sink.get(), &flags, &stamp, 0, kFrames, list), kAudioUnitErr_NoConnection);
+  EXPECT_EQ(RenderOwnBuffers(sink.get(), list, 1, 2 * kFrames), kAudioUnitErr_NoConnection);
 }
 
 TEST_F(LoadedEffect, ASourceClosedWhileConnectedFailsTheRenderInsteadOfCrashing) {
@@ -190,21 +190,12 @@ TEST_F(LoadedEffect, ASourceClosedWhileConnectedFailsTheRenderInsteadOfCrashing)
 
   alignas(AudioBufferList) Byte storage[AudioBufferListSize(2)] = {};
   auto* list = reinterpret_cast<AudioBufferList*>(storage);
-  auto render = [&](Float64 sampleTime) {
-    list->mNumberBuffers = 2;
-    for (UInt32 c = 0; c < 2; ++c) list->mBuffers[c] = {1, kFrames * 4, nullptr};
-    AudioUnitRenderActionFlags flags = 0;
-    AudioTimeStamp stamp{};
-    stamp.mSampleTime = sampleTime;
-    stamp.mFlags = kAudioTimeStampSampleTimeValid;
-    return AudioUnitRender(sink.get(), &flags, &stamp, 0, kFrames, list);
-  };
-  ASSERT_EQ(render(0), noErr);
+  ASSERT_EQ(RenderOwnBuffers(sink.get(), list, 2, 0), noErr);
   ASSERT_EQ(pulls, 1);
 
   // The sink still holds the source's direct entry and object; both are gone.
   ASSERT_EQ(source.Close(), noErr);
-  EXPECT_EQ(render(kFrames), badComponentInstance);
+  EXPECT_EQ(RenderOwnBuffers(sink.get(), list, 2, kFrames), badComponentInstance);
   EXPECT_EQ(pulls, 1);
 }
 

@@ -17,7 +17,7 @@
 #include "lv2/Lv2Ports.h"
 #include "platform/CFRef.h"
 #include "platform/Notifications.h"
-#include "support/PrivateBus.h"
+#include "support/PrivateBusEnvironment.h"
 
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
@@ -49,16 +49,7 @@ constexpr bool kCountsAllocations = false;
 
 namespace {
 
-// The units' level listeners must stay off the user's bus.
-class BusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { mBus = std::make_unique<PrivateBus>(); }
-  void TearDown() override { mBus.reset(); }
-
- private:
-  std::unique_ptr<PrivateBus> mBus;
-};
-::testing::Environment* const sBusEnvironment = ::testing::AddGlobalTestEnvironment(new BusEnvironment);
+::testing::Environment* const sBusEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateBusEnvironment);
 
 struct World {
   LilvWorld* world = lilv_world_new();

@@ -16,20 +16,7 @@
 #include "platform/CFRef.h"
 #include "platform/Notifications.h"
 #include "support/PrivateBus.h"
-
-// One private bus per test program, up before any test opens the centre.
-class PrivateBusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { bus_ = new PrivateBus; }
-  void TearDown() override {
-    delete bus_;
-    bus_ = nullptr;
-  }
-  static PrivateBus& Bus() { return *bus_; }
-
- private:
-  static inline PrivateBus* bus_ = nullptr;
-};
+#include "support/PrivateBusEnvironment.h"
 
 inline std::string Text(CFStringRef s) {
   const char* text = CFStringGetCStringPtr(s, kCFStringEncodingUTF8);
