@@ -42,6 +42,11 @@ struct Lv2Instance {
   const float* controls[kLv2ControlPortCount] = {};
   // Modulation outputs: mode, level, gain factor, cutoff factor.
   float* reportOut[kLv2ControlPortCount - kLv2PortMode] = {};
+  float report[kLv2ControlPortCount - kLv2PortMode] = {};
+  // Frames until the unit is asked again: meters need no more than 100 reads
+  // a second, and a property call per short block would cost a tenth of the
+  // filter's own work.
+  int64_t framesToReport = 0;
   const float* audioIn[kMaxChannels] = {};
   float* audioOut[kMaxChannels] = {};
 
@@ -58,7 +63,7 @@ struct Lv2Instance {
 
   // Where the render callback reads this slice's input from.
   const float* sliceIn[kMaxChannels] = {};
-  float* scratch[kMaxChannels] = {};  // input copy when the unit brings no buffer
+  float* scratch[kMaxChannels] = {};  // silence when the host connected no input
   AudioTimeStamp timeStamp{};
   alignas(AudioBufferList) unsigned char outListBytes[AudioBufferListSize(kMaxChannels)] = {};
 
@@ -71,12 +76,12 @@ OSStatus FeedInput(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeSta
   const UInt32 buffers = std::min<UInt32>(ioData->mNumberBuffers, self->channels);
   for (UInt32 c = 0; c < buffers; ++c) {
     AudioBuffer& buffer = ioData->mBuffers[c];
-    // The unit may process in place, so it never gets the host's read-only port.
-    if (buffer.mData == nullptr) buffer.mData = self->scratch[c];
-    const float* source = self->sliceIn[c];
-    if (source != nullptr) {
-      std::memcpy(buffer.mData, source, frames * sizeof(float));
+    // The unit does not process in place (set up so), so it only reads what
+    // it is handed: the host's port itself, no copy.
+    if (const float* source = self->sliceIn[c]; source != nullptr) {
+      buffer.mData = const_cast<float*>(source);
     } else {
+      if (buffer.mData == nullptr) buffer.mData = self->scratch[c];
       std::memset(buffer.mData, 0, frames * sizeof(float));
     }
     buffer.mDataByteSize = frames * sizeof(float);
@@ -149,6 +154,12 @@ bool SetUp(Lv2Instance* self) {
   UInt32 maxFrames = self->maxFrames;
   if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0,
                            &maxFrames, sizeof maxFrames) != noErr)
+    return false;
+  // Reading the input ports where they are and writing straight into the
+  // output ports saves two copies per block; the ports may even be one buffer.
+  UInt32 inPlace = 0;
+  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_InPlaceProcessing, kAudioUnitScope_Global, 0, &inPlace,
+                           sizeof inPlace) != noErr)
     return false;
   AURenderCallbackStruct callback{FeedInput, self};
   if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &callback,
@@ -230,6 +241,7 @@ void Activate(LV2_Handle handle) {
   AudioUnitReset(self->unit, kAudioUnitScope_Global, 0);
   self->timeStamp = AudioTimeStamp{};
   self->timeStamp.mFlags = kAudioTimeStampSampleTimeValid;
+  self->framesToReport = 0;  // the first block reads the unit
   // Not a real-time call: the first block already runs with the chosen preset.
   PostPresetAndBypass(self);
   ApplyPreset(self);
@@ -274,17 +286,22 @@ void RenderSlice(Lv2Instance* self, uint32_t offset, uint32_t frames) {
 }
 
 // The unit's own account of the modulation; the read only loads atomics.
-void WriteReport(Lv2Instance* self) {
+void WriteReport(Lv2Instance* self, uint32_t frames) {
+  self->framesToReport -= frames;
   ModulationReport report{};
   UInt32 size = sizeof report;
-  if (AudioUnitGetProperty(self->unit, kModulationReportPropertyID, kAudioUnitScope_Global, 0, &report, &size) !=
-          noErr ||
-      size != sizeof report)
-    return;
-  const float values[] = {static_cast<float>(report.mFilterMode), static_cast<float>(report.mLevel),
-                          report.mGainFactor, static_cast<float>(report.mCutoffFactor)};
-  for (size_t i = 0; i < std::size(values); ++i)
-    if (self->reportOut[i] != nullptr) *self->reportOut[i] = values[i];
+  if (self->framesToReport <= 0 &&
+      AudioUnitGetProperty(self->unit, kModulationReportPropertyID, kAudioUnitScope_Global, 0, &report, &size) ==
+          noErr &&
+      size == sizeof report) {
+    self->framesToReport = static_cast<int64_t>(self->sampleRate / 100);
+    const float values[] = {static_cast<float>(report.mFilterMode), static_cast<float>(report.mLevel),
+                            report.mGainFactor, static_cast<float>(report.mCutoffFactor)};
+    std::copy(std::begin(values), std::end(values), self->report);
+  }
+  // Every block: the host may have moved the ports.
+  for (size_t i = 0; i < std::size(self->report); ++i)
+    if (self->reportOut[i] != nullptr) *self->reportOut[i] = self->report[i];
 }
 
 void Run(LV2_Handle handle, uint32_t frames) {
@@ -299,7 +316,7 @@ void Run(LV2_Handle handle, uint32_t frames) {
     RenderSlice(self, done, slice);
     done += slice;
   }
-  WriteReport(self);
+  WriteReport(self, frames);
 }
 
 void Cleanup(LV2_Handle handle) { Destroy(static_cast<Lv2Instance*>(handle)); }

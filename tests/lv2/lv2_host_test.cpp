@@ -208,4 +208,43 @@ TEST(Lv2Edition, OutputsShowTheModulationALevelCauses) {
   lilv_instance_free(instance);
 }
 
+// Hosts may connect an input and an output port to one buffer; the unit
+// reads the input ports where they are, so that must change nothing.
+TEST(Lv2Edition, InPlacePortsRenderLikeSeparateOnes) {
+  LilvNode* node = lilv_new_uri(TheWorld().world, (std::string(kLv2UriBase) + "AUQelvoBS7").c_str());
+  const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(TheWorld().world), node);
+  lilv_node_free(node);
+  ASSERT_NE(plugin, nullptr);
+  std::mt19937 random(3);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  std::vector<float> input(2 * 512);
+  for (float& v : input) v = unit(random);
+
+  auto render = [&](bool inPlace, float enabled) {
+    LilvInstance* instance = lilv_plugin_instantiate(plugin, 48000, nullptr);
+    EXPECT_NE(instance, nullptr);
+    if (instance == nullptr) return std::vector<float>();
+    float controls[kLv2ControlPortCount] = {700, 6, 1, 1, enabled, 0, 0, 0, 0};
+    for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
+    std::vector<float> in = input, out(input.size());
+    for (uint32_t c = 0; c < 2; ++c) {
+      lilv_instance_connect_port(instance, Lv2AudioIn(c), in.data() + c * 512);
+      lilv_instance_connect_port(instance, Lv2AudioOut(2, c), (inPlace ? in : out).data() + c * 512);
+    }
+    lilv_instance_activate(instance);
+    lilv_instance_run(instance, 512);
+    lilv_instance_deactivate(instance);
+    lilv_instance_free(instance);
+    return inPlace ? in : out;
+  };
+  for (float enabled : {1.0f, 0.0f}) {
+    const std::vector<float> separate = render(false, enabled), shared = render(true, enabled);
+    ASSERT_EQ(separate.size(), shared.size());
+    EXPECT_EQ(std::memcmp(separate.data(), shared.data(), separate.size() * sizeof(float)), 0) << enabled;
+    if (enabled == 0.0f) {
+      EXPECT_EQ(separate, input) << "bypass passes the input through";
+    }
+  }
+}
+
 }  // namespace
