@@ -4,6 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The suite once more, built with clang 14.
+bash scripts/ci-clang.sh
+
 # Effect rendering under the real-time sanitizer.
 bash scripts/ci-rtsan.sh
 

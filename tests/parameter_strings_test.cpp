@@ -302,7 +302,8 @@ TEST_F(ParameterStrings, UnitThatDoesNotAnswerLeavesAZeroRecord) {
   const CAAUParameter unknown(unit_.get(), 9999, kAudioUnitScope_Global, 0);  // nothing described
   const CAAUParameter noUnit(nullptr, 1, kAudioUnitScope_Global, 0);
   const CAAUParameter empty;
-  const AudioUnitParameterInfo zero{};
+  AudioUnitParameterInfo zero;
+  std::memset(&zero, 0, sizeof zero);
   for (const CAAUParameter* param : {&unknown, &noUnit, &empty}) {
     EXPECT_EQ(std::memcmp(&param->ParamInfo(), &zero, sizeof zero), 0);
     EXPECT_EQ(param->GetUnitLabel(), nullptr);

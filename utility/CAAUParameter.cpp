@@ -100,7 +100,8 @@ void SetFractionDigits(CFNumberFormatterRef formatter, CFNumberFormatterKey key,
 
 }  // namespace
 
-CAAUParameter::CAAUParameter() : AudioUnitParameter{} {}
+// Padding included: the record is compared and handed on as bytes.
+CAAUParameter::CAAUParameter() : AudioUnitParameter{} { std::memset(&info, 0, sizeof info); }
 
 CAAUParameter::CAAUParameter(AudioUnit inUnit, AudioUnitParameterID inParameterID, AudioUnitScope inScope,
                              AudioUnitElement inElement)
@@ -124,10 +125,10 @@ void CAAUParameter::Init(AudioUnit inUnit, AudioUnitParameterID inParameterID, A
   indexedValueCount = 0;
 
   // The unit fills in what it knows; the rest stays zero.
-  info = AudioUnitParameterInfo{};
+  std::memset(&info, 0, sizeof info);
   UInt32 size = sizeof info;
   if (AudioUnitGetProperty(inUnit, kAudioUnitProperty_ParameterInfo, inScope, inParameterID, &info, &size) != noErr)
-    info = AudioUnitParameterInfo{};
+    std::memset(&info, 0, sizeof info);
 
   // With CFNameRelease the record's references are ours to release.
   const bool handedOver = (info.flags & kAudioUnitParameterFlag_CFNameRelease) != 0;
