@@ -23,7 +23,7 @@ struct AudioUnitHostOps {
   void* (*getInstanceStorage)(ComponentInstance inInstance);
   // Attaches the object a unit's open created to the instance.
   OSStatus (*setInstanceStorage)(ComponentInstance inInstance, void* inStorage);
-  // The description the instance was opened under, or a Component Manager error.
+  // The description the instance was opened under, or a component lookup error.
   OSErr (*getComponentInfo)(ComponentInstance inInstance, ComponentDescription* outDesc);
 };
 

@@ -69,13 +69,13 @@ std::string UnitLabel(const AudioUnitParameterInfo& info) {
   }
 }
 
-PresetDescription ResolvePreset(const std::vector<PresetDescription>& presets, const std::string& spec,
+PresetDescription ResolvePreset(const std::vector<PresetDescription>& presets, const std::string& wanted,
                                 const std::string& pluginName) {
   int number = 0;
-  const bool isNumber = ParseInt(spec, &number);
+  const bool isNumber = ParseInt(wanted, &number);
   for (const PresetDescription& p : presets)
-    if (isNumber ? p.number == number : Folded(p.name) == Folded(spec)) return p;
-  throw UsageError("unknown preset '" + spec + "' for " + pluginName + "; its presets are:" + PresetList(presets));
+    if (isNumber ? p.number == number : Folded(p.name) == Folded(wanted)) return p;
+  throw UsageError("unknown preset '" + wanted + "' for " + pluginName + "; its presets are:" + PresetList(presets));
 }
 
 ParameterAssignment ResolveParameter(const std::vector<ParameterDescription>& parameters,

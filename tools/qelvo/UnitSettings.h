@@ -15,9 +15,9 @@ struct UnitSettings {
   std::string stateFile;              // an XML property list, or empty
 };
 
-// The factory preset a spec names: its number, or its name (letter case and
+// The factory preset the text names: its number, or its name (letter case and
 // spaces aside). Otherwise a usage error listing the valid ones.
-PresetDescription ResolvePreset(const std::vector<PresetDescription>& presets, const std::string& spec,
+PresetDescription ResolvePreset(const std::vector<PresetDescription>& presets, const std::string& wanted,
                                 const std::string& pluginName);
 
 struct ParameterAssignment {
