@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "effect/ModulationState.h"
+#include "support/ParameterEvents.h"
 #include "support/TestEffect.h"
 #include "utility/CAFloatingPointMode.h"
 
@@ -552,15 +553,7 @@ TEST(EffectRender, TimeoutFromLatencyAndTailIsClampedToFrameCounts) {
   }
 }
 
-AudioUnitParameterEvent ImmediateGain(UInt32 offset, float value) {
-  AudioUnitParameterEvent event{};
-  event.scope = kAudioUnitScope_Global;
-  event.parameter = kParam_Gain;
-  event.eventType = kParameterEvent_Immediate;
-  event.eventValues.immediate.bufferOffset = offset;
-  event.eventValues.immediate.value = value;
-  return event;
-}
+AudioUnitParameterEvent ImmediateGain(UInt32 offset, float value) { return ImmediateEvent(kParam_Gain, offset, value); }
 
 TEST(EffectRender, ScheduledEventsCutTheCallIntoSlicesOverTheSameBuffers) {
   struct Case {

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "effect/ModulationState.h"
+#include "support/ParameterEvents.h"
 #include "support/TestEffect.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -126,20 +127,8 @@ struct Observer {
 
 AudioUnitParameterEvent Event(AudioUnitParameterID id, UInt32 type, UInt32 offset, float a,
                               float b = 0.0f, UInt32 duration = 0) {
-  AudioUnitParameterEvent e{};
-  e.scope = kAudioUnitScope_Global;
-  e.parameter = id;
-  e.eventType = type;
-  if (type == kParameterEvent_Immediate) {
-    e.eventValues.immediate.bufferOffset = offset;
-    e.eventValues.immediate.value = a;
-  } else {
-    e.eventValues.ramp.startBufferOffset = static_cast<SInt32>(offset);
-    e.eventValues.ramp.durationInFrames = duration;
-    e.eventValues.ramp.startValue = a;
-    e.eventValues.ramp.endValue = b;
-  }
-  return e;
+  return type == kParameterEvent_Immediate ? ImmediateEvent(id, offset, a)
+                                           : RampEvent(id, static_cast<SInt32>(offset), duration, a, b);
 }
 
 struct Scenario {

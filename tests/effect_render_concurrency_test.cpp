@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "effect/ModulationState.h"
+#include "support/ParameterEvents.h"
 #include "support/TestEffect.h"
 
 namespace {
@@ -22,17 +23,7 @@ struct Observer {
   }
 };
 
-AudioUnitParameterEvent RampCutoff(float from, float to) {
-  AudioUnitParameterEvent e{};
-  e.scope = kAudioUnitScope_Global;
-  e.parameter = kParam_CutoffFrequency;
-  e.eventType = kParameterEvent_Ramped;
-  e.eventValues.ramp.startBufferOffset = 64;
-  e.eventValues.ramp.durationInFrames = 128;
-  e.eventValues.ramp.startValue = from;
-  e.eventValues.ramp.endValue = to;
-  return e;
-}
+AudioUnitParameterEvent RampCutoff(float from, float to) { return RampEvent(kParam_CutoffFrequency, 64, 128, from, to); }
 
 class EffectRenderConcurrency : public ::testing::TestWithParam<int> {};
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/ParameterEvents.h"
 #include "support/TestUnit.h"
 #include "utility/CAFloatingPointMode.h"
 
@@ -172,32 +173,6 @@ OSStatus RenderAt(AUBase& unit, Float64 sampleTime, UInt32 frames = 512,
   return unit.DoRender(flags, At(sampleTime), 0, frames, caller.list());
 }
 
-AudioUnitParameterEvent Immediate(AudioUnitParameterID p, UInt32 offset, Float32 value,
-                                  AudioUnitScope scope = kAudioUnitScope_Global,
-                                  AudioUnitElement element = 0) {
-  AudioUnitParameterEvent e{};
-  e.scope = scope;
-  e.element = element;
-  e.parameter = p;
-  e.eventType = kParameterEvent_Immediate;
-  e.eventValues.immediate.bufferOffset = offset;
-  e.eventValues.immediate.value = value;
-  return e;
-}
-
-AudioUnitParameterEvent Ramp(AudioUnitParameterID p, SInt32 start, UInt32 duration, Float32 from,
-                             Float32 to) {
-  AudioUnitParameterEvent e{};
-  e.scope = kAudioUnitScope_Global;
-  e.parameter = p;
-  e.eventType = kParameterEvent_Ramped;
-  e.eventValues.ramp.startBufferOffset = start;
-  e.eventValues.ramp.durationInFrames = duration;
-  e.eventValues.ramp.startValue = from;
-  e.eventValues.ramp.endValue = to;
-  return e;
-}
-
 struct Notices {
   static void Count(void* refCon, AudioUnit, AudioUnitPropertyID, AudioUnitScope scope,
                     AudioUnitElement element) {
@@ -317,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
                     -777, true, 1},
         FailureCase{"ScheduledEventWithInvalidScope",
                     [](RenderUnit& u) {
-                      u.GetParamEventList().push_back(Immediate(0, 0, 1.0f, 5));
+                      u.GetParamEventList().push_back(ImmediateEvent(0, 0, 1.0f, 5));
                       return RenderAt(u, 0);
                     },
                     kAudioUnitErr_InvalidScope, true, 1},
@@ -325,7 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [](RenderUnit& u) {
                       u.Outputs().GetElement(0)->UseIndexedParameters(2);
                       u.GetParamEventList().push_back(
-                          Immediate(7, 0, 1.0f, kAudioUnitScope_Output, 0));
+                          ImmediateEvent(7, 0, 1.0f, kAudioUnitScope_Output, 0));
                       return RenderAt(u, 0);
                     },
                     kAudioUnitErr_InvalidParameter, true, 1}),
@@ -590,7 +565,7 @@ TEST(RenderTimes, RenderThreadIsRecordedOnlyWhenWanted) {
 
 TEST(ScheduleParameter, ImmediateEventsApplyAtOnceAndEveryEventIsKept) {
   RenderUnitPtr unit = OpenRenderUnit();
-  const AudioUnitParameterEvent events[] = {Immediate(0, 100, 0.25f), Ramp(1, 0, 64, 0.0f, 1.0f)};
+  const AudioUnitParameterEvent events[] = {ImmediateEvent(0, 100, 0.25f), RampEvent(1, 0, 64, 0.0f, 1.0f)};
   ASSERT_EQ(unit->ScheduleParameter(events, 2), noErr);
 
   AudioUnitParameterValue v = 0;
@@ -604,8 +579,8 @@ TEST(ScheduleParameter, ImmediateEventsApplyAtOnceAndEveryEventIsKept) {
 
 TEST(ScheduleParameter, ThrownStatusEndsTheLoopKeepingEarlierEvents) {
   RenderUnitPtr unit = OpenRenderUnit();
-  const AudioUnitParameterEvent events[] = {Immediate(0, 0, 1.0f), Immediate(0, 0, 2.0f, 1, 9),
-                                            Immediate(0, 0, 3.0f)};
+  const AudioUnitParameterEvent events[] = {ImmediateEvent(0, 0, 1.0f), ImmediateEvent(0, 0, 2.0f, 1, 9),
+                                            ImmediateEvent(0, 0, 3.0f)};
   OSStatus thrown = noErr;
   try {
     unit->ScheduleParameter(events, 3);
@@ -621,7 +596,7 @@ TEST(ScheduleParameter, ThrownStatusEndsTheLoopKeepingEarlierEvents) {
 
 TEST(ScheduleParameter, EventsAreConsumedBySuccessfulRendersOnly) {
   RenderUnitPtr unit = OpenRenderUnit();
-  const AudioUnitParameterEvent ramp = Ramp(0, 0, 64, 0.0f, 1.0f);
+  const AudioUnitParameterEvent ramp = RampEvent(0, 0, 64, 0.0f, 1.0f);
   ASSERT_EQ(unit->ScheduleParameter(&ramp, 1), noErr);
 
   unit->renderResult = -5;
@@ -642,9 +617,9 @@ TEST(ScheduleParameter, EventsAreConsumedBySuccessfulRendersOnly) {
 TEST(ScheduleParameter, SortOrdersBySignedOffsetOfEitherKind) {
   // Offset 16 is read as signed for both kinds: 0x80000000 as an immediate
   // offset sorts before everything.
-  const auto late = Immediate(0, 0x80000000u, 0.0f);
-  const auto neg = Ramp(0, -5, 10, 0, 1);
-  const auto zero = Immediate(0, 0, 0.0f);
+  const auto late = ImmediateEvent(0, 0x80000000u, 0.0f);
+  const auto neg = RampEvent(0, -5, 10, 0, 1);
+  const auto zero = ImmediateEvent(0, 0, 0.0f);
   EXPECT_TRUE(AUBase::SortParameterEventList(late, neg));
   EXPECT_TRUE(AUBase::SortParameterEventList(neg, zero));
   EXPECT_FALSE(AUBase::SortParameterEventList(zero, zero));
@@ -699,49 +674,49 @@ INSTANTIATE_TEST_SUITE_P(
         SliceCase{"NoEvents", 512, {}, {{0, 512, {}}}},
         SliceCase{"ImmediatesAt100And300",
                   512,
-                  {Immediate(1, 300, 3.0f), Immediate(0, 100, 1.0f)},  // unsorted on purpose
+                  {ImmediateEvent(1, 300, 3.0f), ImmediateEvent(0, 100, 1.0f)},  // unsorted on purpose
                   {{0, 100, {}}, {100, 200, {0}}, {300, 212, {0, 1}}}},
-        SliceCase{"RampFrom0Lasting128", 512, {Ramp(0, 0, 128, 0, 1)}, {{0, 128, {0}}, {128, 384, {}}}},
+        SliceCase{"RampFrom0Lasting128", 512, {RampEvent(0, 0, 128, 0, 1)}, {{0, 128, {0}}, {128, 384, {}}}},
         SliceCase{"RampInsideTheCall",
                   512,
-                  {Ramp(0, 100, 100, 0, 1)},
+                  {RampEvent(0, 100, 100, 0, 1)},
                   {{0, 100, {}}, {100, 100, {0}}, {200, 312, {}}}},
-        SliceCase{"OffsetBeyondTheCall", 512, {Immediate(0, 600, 1.0f)}, {{0, 512, {}}}},
-        SliceCase{"OffsetAtExactlyTheEnd", 512, {Ramp(0, 512, 10, 0, 1)}, {{0, 512, {}}}},
+        SliceCase{"OffsetBeyondTheCall", 512, {ImmediateEvent(0, 600, 1.0f)}, {{0, 512, {}}}},
+        SliceCase{"OffsetAtExactlyTheEnd", 512, {RampEvent(0, 512, 10, 0, 1)}, {{0, 512, {}}}},
         SliceCase{"RampStartedBeforeTheCall",
                   256,
-                  {Ramp(0, -64, 128, 0, 1)},
+                  {RampEvent(0, -64, 128, 0, 1)},
                   {{0, 64, {0}}, {64, 192, {}}}},
         // The ramp ended before the call; its end, read as an unsigned sum, is
         // still beyond every slice start.
-        SliceCase{"RampEndedBeforeTheCall", 256, {Ramp(0, -200, 100, 0, 1)}, {{0, 256, {0}}}},
+        SliceCase{"RampEndedBeforeTheCall", 256, {RampEvent(0, -200, 100, 0, 1)}, {{0, 256, {0}}}},
         // A "negative" immediate offset is a huge unsigned one: never reached.
         SliceCase{"ImmediateWithNegativeOffset",
                   256,
-                  {Immediate(0, static_cast<UInt32>(-10), 1.0f), Immediate(1, 100, 1.0f)},
+                  {ImmediateEvent(0, static_cast<UInt32>(-10), 1.0f), ImmediateEvent(1, 100, 1.0f)},
                   {{0, 100, {}}, {100, 156, {1}}}},
         SliceCase{"RampLongerThanTheCall",
                   256,
-                  {Ramp(0, 0, 1000, 0, 1), Immediate(1, 128, 1.0f)},
+                  {RampEvent(0, 0, 1000, 0, 1), ImmediateEvent(1, 128, 1.0f)},
                   {{0, 128, {0}}, {128, 128, {0, 1}}}},
         SliceCase{"RampEndCutsBeforeALaterOffset",
                   512,
-                  {Ramp(0, 10, 20, 0, 1), Immediate(1, 300, 1.0f)},
+                  {RampEvent(0, 10, 20, 0, 1), ImmediateEvent(1, 300, 1.0f)},
                   {{0, 10, {}}, {10, 20, {0}}, {30, 270, {}}, {300, 212, {1}}}},
         SliceCase{"ImmediateAt0AppliesToEverySlice",
                   512,
-                  {Immediate(0, 0, 1.0f), Immediate(1, 256, 1.0f)},
+                  {ImmediateEvent(0, 0, 1.0f), ImmediateEvent(1, 256, 1.0f)},
                   {{0, 256, {0}}, {256, 256, {0, 1}}}},
         SliceCase{"EventOnAMissingElementIsSkipped",
                   512,
-                  {Immediate(0, 0, 1.0f, kAudioUnitScope_Output, 3), Immediate(1, 50, 1.0f)},
+                  {ImmediateEvent(0, 0, 1.0f, kAudioUnitScope_Output, 3), ImmediateEvent(1, 50, 1.0f)},
                   {{0, 50, {}}, {50, 462, {1}}}}),
     [](const ::testing::TestParamInfo<SliceCase>& info) { return info.param.name; });
 
 TEST(SlicingValues, RampSegmentsFollowTheWholeRampsLine) {
   RenderUnitPtr unit = OpenRenderUnit();
   // 0 -> 1 over frames 100..200, with cuts at 150 (an immediate) in a 256-frame call.
-  AUBase::ParameterEventList list{Ramp(0, 100, 100, 0.0f, 1.0f), Immediate(1, 150, 9.0f)};
+  AUBase::ParameterEventList list{RampEvent(0, 100, 100, 0.0f, 1.0f), ImmediateEvent(1, 150, 9.0f)};
   ASSERT_EQ(unit->ProcessForScheduledParams(list, 256, unit.get()), noErr);
   ASSERT_EQ(unit->sliceCount, 4u);  // 0-100, 100-150, 150-200, 200-256
   const SliceRecord& second = unit->slices[1];
@@ -756,8 +731,8 @@ TEST(SlicingValues, RampSegmentsFollowTheWholeRampsLine) {
 
 TEST(SlicingValues, LatestImmediateOffsetWinsAndIsReappliedEachSlice) {
   RenderUnitPtr unit = OpenRenderUnit();
-  AUBase::ParameterEventList list{Immediate(0, 200, 2.0f), Immediate(0, 0, 1.0f),
-                                  Immediate(1, 400, 5.0f)};
+  AUBase::ParameterEventList list{ImmediateEvent(0, 200, 2.0f), ImmediateEvent(0, 0, 1.0f),
+                                  ImmediateEvent(1, 400, 5.0f)};
   ASSERT_EQ(unit->ProcessForScheduledParams(list, 512, unit.get()), noErr);
   ASSERT_EQ(unit->sliceCount, 3u);
   EXPECT_EQ(unit->slices[0].value[0], 1.0f);
@@ -770,7 +745,7 @@ TEST(SlicingValues, SliceStatusEndsTheLoop) {
   RenderUnitPtr unit = OpenRenderUnit();
   unit->failSlice = 2;
   unit->sliceFailure = -31;
-  AUBase::ParameterEventList list{Immediate(0, 100, 1.0f), Immediate(0, 300, 1.0f)};
+  AUBase::ParameterEventList list{ImmediateEvent(0, 100, 1.0f), ImmediateEvent(0, 300, 1.0f)};
   EXPECT_EQ(unit->ProcessForScheduledParams(list, 512, unit.get()), -31);
   EXPECT_EQ(unit->sliceCount, 2u);
 }
@@ -778,7 +753,7 @@ TEST(SlicingValues, SliceStatusEndsTheLoop) {
 TEST(SlicingValues, DefaultSliceHookAnswersNoError) {
   TestUnit unit(1, 1);
   unit.PostConstructor();
-  AUBase::ParameterEventList list{Immediate(0, 10, 1.0f)};
+  AUBase::ParameterEventList list{ImmediateEvent(0, 10, 1.0f)};
   EXPECT_EQ(unit.ProcessForScheduledParams(list, 64, nullptr), noErr);
   unit.PreDestructor();
 }
@@ -793,8 +768,8 @@ TEST(RenderSteadyState, RenderingWithObserversAndScheduledEventsDoesNotAllocate)
   unit->AddPropertyListener(kAudioUnitProperty_LastRenderError, &Notices::Count, &notices);
   CallerList withData(2, 512, true);
   CallerList noData(2, 512, false);
-  const AudioUnitParameterEvent events[] = {Ramp(0, 0, 256, 0, 1), Immediate(1, 128, 0.5f),
-                                            Immediate(2, 300, 0.5f)};
+  const AudioUnitParameterEvent events[] = {RampEvent(0, 0, 256, 0, 1), ImmediateEvent(1, 128, 0.5f),
+                                            ImmediateEvent(2, 300, 0.5f)};
   RenderAt(*unit, -100);  // applies the pending observer
 
   tCountAllocations = true;

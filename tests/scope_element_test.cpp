@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/AUScopeElement.h"
+#include "support/ParameterEvents.h"
 #include "support/ThrownStatus.h"
 
 namespace {
@@ -44,22 +45,10 @@ class FakeCreator : public AUElementCreator {
 };
 
 AudioUnitParameterEvent Ramp(SInt32 startOffset, UInt32 duration, float from, float to) {
-  AudioUnitParameterEvent e{};
-  e.eventType = kParameterEvent_Ramped;
-  e.eventValues.ramp.startBufferOffset = startOffset;
-  e.eventValues.ramp.durationInFrames = duration;
-  e.eventValues.ramp.startValue = from;
-  e.eventValues.ramp.endValue = to;
-  return e;
+  return RampEvent(0, startOffset, duration, from, to);
 }
 
-AudioUnitParameterEvent Immediate(UInt32 offset, float value) {
-  AudioUnitParameterEvent e{};
-  e.eventType = kParameterEvent_Immediate;
-  e.eventValues.immediate.bufferOffset = offset;
-  e.eventValues.immediate.value = value;
-  return e;
-}
+AudioUnitParameterEvent Immediate(UInt32 offset, float value) { return ImmediateEvent(0, offset, value); }
 
 std::vector<AudioUnitParameterID> ListOf(const AUElement& element) {
   std::vector<AudioUnitParameterID> ids(element.GetNumberOfParameters());

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "effect/ModulationState.h"
+#include "support/ParameterEvents.h"
 #include "support/TestEffect.h"
 
 namespace {
@@ -46,20 +47,8 @@ int Canary() [[clang::nonblocking]] {
 
 AudioUnitParameterEvent Event(AudioUnitParameterID id, UInt32 type, UInt32 offset, float a,
                               float b = 0.0f, UInt32 duration = 0) {
-  AudioUnitParameterEvent e{};
-  e.scope = kAudioUnitScope_Global;
-  e.parameter = id;
-  e.eventType = type;
-  if (type == kParameterEvent_Immediate) {
-    e.eventValues.immediate.bufferOffset = offset;
-    e.eventValues.immediate.value = a;
-  } else {
-    e.eventValues.ramp.startBufferOffset = static_cast<SInt32>(offset);
-    e.eventValues.ramp.durationInFrames = duration;
-    e.eventValues.ramp.startValue = a;
-    e.eventValues.ramp.endValue = b;
-  }
-  return e;
+  return type == kParameterEvent_Immediate ? ImmediateEvent(id, offset, a)
+                                           : RampEvent(id, static_cast<SInt32>(offset), duration, a, b);
 }
 
 }  // namespace
