@@ -7,16 +7,9 @@
 
 #include "framework/AUFastDispatch.h"
 #include "support/PropertyProbe.h"
+#include "support/ScopeNames.h"
 
 namespace {
-
-constexpr AudioUnitScope G = kAudioUnitScope_Global;
-constexpr AudioUnitScope I = kAudioUnitScope_Input;
-constexpr AudioUnitScope O = kAudioUnitScope_Output;
-constexpr AudioUnitScope Grp = kAudioUnitScope_Group;
-constexpr AudioUnitScope Prt = kAudioUnitScope_Part;
-
-constexpr AudioChannelLayoutTag kStereoTag = (101u << 16) | 2;
 
 enum class Setup {
   Bare,         // every hook at its default, uninitialized

@@ -5,20 +5,14 @@
 #include <functional>
 
 #include "support/PropertyProbe.h"
+#include "support/ScopeNames.h"
 
 namespace {
-
-constexpr AudioUnitScope G = kAudioUnitScope_Global;
-constexpr AudioUnitScope I = kAudioUnitScope_Input;
-constexpr AudioUnitScope O = kAudioUnitScope_Output;
-constexpr AudioUnitScope Grp = kAudioUnitScope_Group;
-constexpr AudioUnitScope Prt = kAudioUnitScope_Part;
 
 constexpr OSStatus kValue = kAudioUnitErr_InvalidPropertyValue;
 constexpr OSStatus kScope = kAudioUnitErr_InvalidScope;
 constexpr OSStatus kElement = kAudioUnitErr_InvalidElement;
 
-constexpr AudioChannelLayoutTag kStereoTag = (101u << 16) | 2;
 constexpr AudioChannelLayoutTag kQuadTag = (108u << 16) | 4;
 
 OSStatus Thunk(void*, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32, UInt32,

@@ -12,19 +12,11 @@
 
 #include "framework/AURenderCallback.h"
 #include "framework/TThreadSafeList.h"
+#include "support/RenderNotifyStubs.h"
 
 namespace {
 
-using List = TThreadSafeList<RenderCallback>;
-
-OSStatus Notify1(void*, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32, UInt32,
-                 AudioBufferList*) {
-  return 0;
-}
-OSStatus Notify2(void*, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32, UInt32,
-                 AudioBufferList*) {
-  return 0;
-}
+using List = RenderCallbackList;
 
 // Registration `slot` of poster `thread`: user data values never shared
 // between posters, so each poster's outcome can be predicted on its own.

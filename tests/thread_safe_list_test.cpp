@@ -5,19 +5,11 @@
 
 #include "framework/AURenderCallback.h"
 #include "framework/TThreadSafeList.h"
+#include "support/RenderNotifyStubs.h"
 
 namespace {
 
-using List = TThreadSafeList<RenderCallback>;
-
-OSStatus Notify1(void*, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32, UInt32,
-                 AudioBufferList*) {
-  return 0;
-}
-OSStatus Notify2(void*, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32, UInt32,
-                 AudioBufferList*) {
-  return 0;
-}
+using List = RenderCallbackList;
 
 int gData[4];
 const RenderCallback A{Notify1, &gData[0]};
