@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/TestUnit.h"
+#include "support/ThrownStatus.h"
 
 namespace {
 
@@ -27,16 +28,6 @@ void RecordNotice(void* refCon, AudioUnit unit, AudioUnitPropertyID id, AudioUni
 UInt32 AllocatedFrames(AUIOElement* element) { return element->GetIOBuffer().GetAllocatedFrames(); }
 // Initialized at least once: every bus then has descriptor room for its streams.
 bool HasDescriptor(AUIOElement* element) { return element->GetIOBuffer().GetAllocatedStreams() > 0; }
-
-template <class F>
-OSStatus Thrown(F&& f) {
-  try {
-    f();
-  } catch (OSStatus status) {
-    return status;
-  }
-  return noErr;
-}
 
 std::string Text(CFStringRef s) { return s ? CFStringGetCStringPtr(s, kCFStringEncodingUTF8) : ""; }
 
@@ -130,8 +121,8 @@ TEST(AUBaseConstruction, PostConstructorCreatesEachScopesElementsOnce) {
 TEST(AUBaseConstruction, CreateElementRejectsUnknownScopes) {
   TestUnit unit;
   for (AudioUnitScope scope : {5u, 6u, 0xFFFFFFFFu})
-    EXPECT_EQ(Thrown([&] { delete unit.CreateElement(scope, 0); }), kAudioUnitErr_InvalidScope);
-  EXPECT_EQ(Thrown([&] { unit.GetScope(5); }), kAudioUnitErr_InvalidScope);
+    EXPECT_EQ(ThrownStatus([&] { delete unit.CreateElement(scope, 0); }), kAudioUnitErr_InvalidScope);
+  EXPECT_EQ(ThrownStatus([&] { unit.GetScope(5); }), kAudioUnitErr_InvalidScope);
 }
 
 // ---- initialize / cleanup / reset ----------------------------------------------------
@@ -200,13 +191,13 @@ TEST(AUBaseLifecycle, ResetLeavesParametersFormatsAndMemoryAlone) {
 TEST(AUBaseElements, LookupsRaiseTheDocumentedStatuses) {
   TestUnitPtr unit = OpenTestUnit(1, 1);
   EXPECT_EQ(unit->GetElement(kAudioUnitScope_Input, 1), nullptr);
-  EXPECT_EQ(Thrown([&] { unit->GetElement(5, 0); }), kAudioUnitErr_InvalidScope);
-  EXPECT_EQ(Thrown([&] { unit->SafeGetElement(kAudioUnitScope_Output, 1); }),
+  EXPECT_EQ(ThrownStatus([&] { unit->GetElement(5, 0); }), kAudioUnitErr_InvalidScope);
+  EXPECT_EQ(ThrownStatus([&] { unit->SafeGetElement(kAudioUnitScope_Output, 1); }),
             kAudioUnitErr_InvalidElement);
-  EXPECT_EQ(Thrown([&] { unit->GetIOElement(kAudioUnitScope_Global, 0); }),
+  EXPECT_EQ(ThrownStatus([&] { unit->GetIOElement(kAudioUnitScope_Global, 0); }),
             kAudioUnitErr_InvalidElement);
-  EXPECT_EQ(Thrown([&] { unit->GetInput(1); }), kAudioUnitErr_InvalidElement);
-  EXPECT_EQ(Thrown([&] { unit->GetOutput(1); }), kAudioUnitErr_InvalidElement);
+  EXPECT_EQ(ThrownStatus([&] { unit->GetInput(1); }), kAudioUnitErr_InvalidElement);
+  EXPECT_EQ(ThrownStatus([&] { unit->GetOutput(1); }), kAudioUnitErr_InvalidElement);
   EXPECT_FALSE(unit->HasInput(3));
   EXPECT_FALSE(unit->HasInput(0));  // exists, but has no source
 }
@@ -222,20 +213,20 @@ TEST(AUBaseElements, BusCountsChangeOnlyWhileUninitialized) {
   ASSERT_EQ(unit->DoInitialize(), noErr);
   EXPECT_EQ(unit->SetBusCount(kAudioUnitScope_Input, 1), kAudioUnitErr_Initialized);
   EXPECT_EQ(unit->Inputs().GetNumberOfElements(), 3u);
-  EXPECT_EQ(Thrown([&] { unit->SetBusCount(7, 1); }), noErr);  // refused before the scope lookup
+  EXPECT_EQ(ThrownStatus([&] { unit->SetBusCount(7, 1); }), noErr);  // refused before the scope lookup
 }
 
 TEST(AUBaseElements, GlobalScopeKeepsExactlyOneElement) {
   TestUnitPtr unit = OpenTestUnit();
-  EXPECT_EQ(Thrown([&] { unit->SetNumberOfElements(kAudioUnitScope_Global, 2); }),
+  EXPECT_EQ(ThrownStatus([&] { unit->SetNumberOfElements(kAudioUnitScope_Global, 2); }),
             kAudioUnitErr_InvalidScope);
-  EXPECT_EQ(Thrown([&] { unit->SetNumberOfElements(kAudioUnitScope_Global, 0); }),
+  EXPECT_EQ(ThrownStatus([&] { unit->SetNumberOfElements(kAudioUnitScope_Global, 0); }),
             kAudioUnitErr_InvalidScope);
-  EXPECT_EQ(Thrown([&] { unit->SetNumberOfElements(kAudioUnitScope_Global, 1); }), noErr);
+  EXPECT_EQ(ThrownStatus([&] { unit->SetNumberOfElements(kAudioUnitScope_Global, 1); }), noErr);
   EXPECT_EQ(unit->GlobalScope().GetNumberOfElements(), 1u);
-  EXPECT_EQ(Thrown([&] { unit->SetNumberOfElements(kAudioUnitScope_Part, 2); }), noErr);
+  EXPECT_EQ(ThrownStatus([&] { unit->SetNumberOfElements(kAudioUnitScope_Part, 2); }), noErr);
   EXPECT_EQ(unit->Parts().GetNumberOfElements(), 2u);
-  EXPECT_EQ(Thrown([&] { unit->SetNumberOfElements(5, 1); }), kAudioUnitErr_InvalidScope);
+  EXPECT_EQ(ThrownStatus([&] { unit->SetNumberOfElements(5, 1); }), kAudioUnitErr_InvalidScope);
 }
 
 // ---- stream formats ----------------------------------------------------------------------
@@ -325,9 +316,9 @@ TEST(AUBaseFormats, GetStreamFormatSelectsTheElement) {
                        Case{9, 0, kAudioUnitErr_InvalidScope},
                        Case{kAudioUnitScope_Input, 1, kAudioUnitErr_InvalidElement},
                        Case{kAudioUnitScope_Output, 1, kAudioUnitErr_InvalidElement}}) {
-    EXPECT_EQ(Thrown([&] { unit->GetStreamFormat(c.scope, c.element); }), c.thrown)
+    EXPECT_EQ(ThrownStatus([&] { unit->GetStreamFormat(c.scope, c.element); }), c.thrown)
         << c.scope << "/" << c.element;
-    EXPECT_EQ(Thrown([&] {
+    EXPECT_EQ(ThrownStatus([&] {
                 unit->ChangeStreamFormat(c.scope, c.element, CanonicalTestFormat(2),
                                          CanonicalTestFormat(1));
               }),
@@ -338,7 +329,7 @@ TEST(AUBaseFormats, GetStreamFormatSelectsTheElement) {
 
 TEST(AUBaseFormats, GlobalFormatNeedsAnOutput) {
   TestUnitPtr unit = OpenTestUnit(1, 0);
-  EXPECT_EQ(Thrown([&] { unit->GetStreamFormat(kAudioUnitScope_Global, 0); }),
+  EXPECT_EQ(ThrownStatus([&] { unit->GetStreamFormat(kAudioUnitScope_Global, 0); }),
             kAudioUnitErr_InvalidElement);
 }
 
@@ -360,7 +351,7 @@ TEST(AUBaseFormats, WritabilityFollowsScopeAndState) {
   ASSERT_EQ(unit->DoInitialize(), noErr);
   for (const Case& c : cases)
     EXPECT_EQ(unit->IsStreamFormatWritable(c.scope, c.element), c.initialized) << c.scope;
-  EXPECT_EQ(Thrown([&] { unit->IsStreamFormatWritable(kAudioUnitScope_Input, 1); }),
+  EXPECT_EQ(ThrownStatus([&] { unit->IsStreamFormatWritable(kAudioUnitScope_Input, 1); }),
             kAudioUnitErr_InvalidElement);
 }
 
@@ -471,13 +462,13 @@ TEST(AUBaseParameters, FailuresAreRaisedOrReturned) {
   EXPECT_EQ(value, 123.0f);
   EXPECT_EQ(unit->Groups().GetNumberOfElements(), 0u);
 
-  EXPECT_EQ(Thrown([&] { unit->SetParameter(0, 7, 0, 1.0f, 0); }), kAudioUnitErr_InvalidScope);
-  EXPECT_EQ(Thrown([&] { unit->GetParameter(0, 7, 0, value); }), kAudioUnitErr_InvalidScope);
-  EXPECT_EQ(Thrown([&] { unit->SetParameter(0, kAudioUnitScope_Global, 1, 1.0f, 0); }),
+  EXPECT_EQ(ThrownStatus([&] { unit->SetParameter(0, 7, 0, 1.0f, 0); }), kAudioUnitErr_InvalidScope);
+  EXPECT_EQ(ThrownStatus([&] { unit->GetParameter(0, 7, 0, value); }), kAudioUnitErr_InvalidScope);
+  EXPECT_EQ(ThrownStatus([&] { unit->SetParameter(0, kAudioUnitScope_Global, 1, 1.0f, 0); }),
             kAudioUnitErr_InvalidElement);
-  EXPECT_EQ(Thrown([&] { unit->GetParameter(0, kAudioUnitScope_Output, 4, value); }),
+  EXPECT_EQ(ThrownStatus([&] { unit->GetParameter(0, kAudioUnitScope_Output, 4, value); }),
             kAudioUnitErr_InvalidElement);
-  EXPECT_EQ(Thrown([&] { unit->GetParameter(42, kAudioUnitScope_Global, 0, value); }),
+  EXPECT_EQ(ThrownStatus([&] { unit->GetParameter(42, kAudioUnitScope_Global, 0, value); }),
             kAudioUnitErr_InvalidParameter);
   EXPECT_EQ(value, 123.0f);
 }
@@ -508,7 +499,7 @@ TEST(AUBaseParameters, ParameterListComesFromTheRichestElement) {
     EXPECT_EQ(ids, c.ids) << c.scope;
   }
   UInt32 count = 0;
-  EXPECT_EQ(Thrown([&] { unit->GetParameterList(5, nullptr, count); }), kAudioUnitErr_InvalidScope);
+  EXPECT_EQ(ThrownStatus([&] { unit->GetParameterList(5, nullptr, count); }), kAudioUnitErr_InvalidScope);
 }
 
 // ---- render notifications -----------------------------------------------------------------

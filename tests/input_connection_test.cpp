@@ -9,6 +9,7 @@
 
 #include "platform/ComponentSeam.h"
 #include "support/TestUnit.h"
+#include "support/ThrownStatus.h"
 
 namespace {
 
@@ -137,16 +138,6 @@ CAStreamBasicDescription Format(UInt32 channels, Float64 rate = 44100.0) {
 void SetOutputFormat(AUBase& unit, const CAStreamBasicDescription& format) {
   unit.ChangeStreamFormat(kAudioUnitScope_Output, 0, unit.GetStreamFormat(kAudioUnitScope_Output, 0),
                           format);
-}
-
-template <class F>
-OSStatus Thrown(F&& f) {
-  try {
-    f();
-  } catch (OSStatus status) {
-    return status;
-  }
-  return noErr;
 }
 
 // Buffer records the source saw as it was asked to render (its pre-render observer).
@@ -321,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(InputConnection, MissingDestinationInputRaisesBeforeAnyQuery) {
   Source source;
-  EXPECT_EQ(Thrown([&] { Connect(source, 0, 1); }), kAudioUnitErr_InvalidElement);
+  EXPECT_EQ(ThrownStatus([&] { Connect(source, 0, 1); }), kAudioUnitErr_InvalidElement);
   EXPECT_TRUE(source.queries.empty());
   EXPECT_FALSE(dest->HasInput(0));
 }
@@ -387,7 +378,7 @@ TEST_F(InputConnection, CallbacksReplaceConnectionsAndNullCallbacksDisconnect) {
 
   const Notice callbackNotice{kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0};
   EXPECT_EQ(notices, (std::vector<Notice>{callbackNotice, callbackNotice}));
-  EXPECT_EQ(Thrown([&] {
+  EXPECT_EQ(ThrownStatus([&] {
               dest->SetInputCallback(kAudioUnitProperty_SetRenderCallback, 1, &CallbackFill, &cb);
             }),
             kAudioUnitErr_InvalidElement);
