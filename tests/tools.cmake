@@ -1,6 +1,7 @@
 # The host program's tests: its own pieces linked in, and end-to-end runs of
 # the built program against the built plug-in bundles.
-set(QELVO_TOOL_TESTS tools_units_test tools_render_test tools_cli_test tools_bus_test tools_demo_test)
+set(QELVO_TOOL_TESTS tools_units_test tools_render_test tools_cli_test tools_bus_test tools_demo_test
+                     tools_pictures_test)
 set(QELVO_DELIVERABLES AUQelvoBS1 AUQelvoBS2 AUQelvoBS3 AUQelvoBS4 AUQelvoBS5 AUQelvoBS6 AUQelvoBS7 AUQelvoBS8
                        AUQelvoPeakLeft AUQelvoPeakRight)
 # The end-to-end tests need the bundles; without them they report a skip.
@@ -23,3 +24,7 @@ foreach(test ${QELVO_TOOL_TESTS})
     endforeach()
   endif()
 endforeach()
+# The picture test opens a deliverable in its own process, from this build tree.
+if(TARGET tools_pictures_test)
+  target_compile_definitions(tools_pictures_test PRIVATE QELVO_TEST_PLUGIN_DIR="${QELVO_PLUGIN_BUILD_DIR}")
+endif()

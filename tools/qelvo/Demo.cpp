@@ -11,9 +11,8 @@
 #include "DemoLevels.h"
 #include "tools/qelvo/AudioFile.h"
 #include "tools/qelvo/Commands.h"
+#include "tools/qelvo/DemoRender.h"
 #include "tools/qelvo/LevelNotifications.h"
-#include "tools/qelvo/UnitResponse.h"
-#include "tools/qelvo/Pictures.h"
 #include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/Synth.h"
 #include "tools/qelvo/ToolError.h"
@@ -26,52 +25,21 @@ constexpr double kDemoSeconds = 20;
 constexpr int kDemoChannels = 2;
 constexpr UInt32 kDemoBlock = 512;
 
-struct DemoRender {
+struct DemoMode {
   const char* stem;
   int preset;
 };
-constexpr DemoRender kRenders[] = {{"filter-mode", 1}, {"gain-mode", 0}};
+constexpr DemoMode kRenders[] = {{"filter-mode", 1}, {"gain-mode", 0}};
 
-class MemorySource : public RenderSource {
+// Writes every slice into the render's file.
+class FileSink : public RenderSink {
  public:
-  explicit MemorySource(const std::vector<std::vector<float>>& channels) : channels_(channels) {}
-  size_t Read(float* const* out, size_t frames) override {
-    const size_t n = std::min(frames, channels_[0].size() - position_);
-    for (size_t c = 0; c < channels_.size(); ++c)
-      std::memcpy(out[c], channels_[c].data() + position_, n * sizeof(float));
-    position_ += n;
-    return n;
-  }
-
- private:
-  const std::vector<std::vector<float>>& channels_;
-  size_t position_ = 0;
-};
-
-// Writes the file and keeps the left channel for the spectrogram.
-class RecordingSink : public RenderSink {
- public:
-  explicit RecordingSink(AudioWriter& writer) : writer_(writer) {}
-  void Write(const float* const* channels, size_t frames) override {
-    writer_.WritePlanar(channels, frames);
-    left_.insert(left_.end(), channels[0], channels[0] + frames);
-  }
-  const std::vector<float>& Left() const { return left_; }
+  explicit FileSink(AudioWriter& writer) : writer_(writer) {}
+  void Write(const float* const* channels, size_t frames) override { writer_.WritePlanar(channels, frames); }
 
  private:
   AudioWriter& writer_;
-  std::vector<float> left_;
 };
-
-// The factors the unit derives from a scaled level, for the picture.
-double GainFactor(double scaled) {
-  float g = static_cast<float>(scaled) / 10.0f;
-  return g > 2.0f ? 2.0 : g;
-}
-double CutoffFactor(double scaled) {
-  double c = static_cast<double>(static_cast<float>(scaled)) / 6.0;
-  return c > 10.0 ? 10.0 : c;
-}
 
 void MakeDirectory(const std::string& dir) {
   std::string path;
@@ -111,58 +79,22 @@ int RunDemoCommand(const DemoOptions& options) {
   WriteInput(dir + "input.wav", input);
   std::vector<std::string> written{dir + "input.wav"};
 
-  for (const DemoRender& r : kRenders) {
-    PluginInstance unit(kDemoPlugin);
-    unit.SetFormat(kDemoRate, kDemoChannels);
-    unit.SetMaximumFramesPerSlice(kDemoBlock);
-    const PresetDescription preset = ResolvePreset(unit.FactoryPresets(), std::to_string(r.preset), unit.Name());
-    unit.SelectFactoryPreset(preset);
-    unit.Initialize();
-    const std::optional<PresetMeasure> measure = FollowedMeasure(unit, preset);
-    if (!measure) throw ToolError(unit.Name() + " does not say which measure preset " + preset.name + " follows");
-
+  for (const DemoMode& r : kRenders) {
     const std::string wav = dir + r.stem + ".wav";
     AudioWriter writer(wav, kDemoRate, kDemoChannels, FloatWavFormat());
-    MemorySource source(input);
-    RecordingSink sink(writer);
-    RenderLoopOptions loop;
-    loop.block = kDemoBlock;
-    loop.levels = &levels;
-    const RenderStats stats = RunRenderLoop(unit, kDemoRate, kDemoChannels, source, sink, loop, measure->symbol);
+    FileSink sink(writer);
+    const PictureRender render = RenderForPicture({kDemoPlugin, r.preset, kDemoRate, kDemoBlock}, input, levels, sink);
     writer.Commit();
-
-    RenderPicture picture;
-    picture.title = unit.Name() + ", preset " + std::to_string(preset.number) + " \"" + preset.name + "\": " +
-                    measure->symbol + " drives the " + (measure->filterMode ? "cutoff" : "gain");
-    picture.duration = kDemoSeconds;
-    picture.levelLabel = "level of " + measure->symbol + " as posted by the analyser";
-    char scale[16];
-    std::snprintf(scale, sizeof scale, "%g", measure->scale);
-    picture.factorLabel = measure->filterMode
-                              ? std::string("cutoff factor (cutoff = 1000 Hz x (factor + 0.1)), from level x ") + scale
-                              : std::string("gain factor (output = input x gain x factor), from level x ") + scale;
-    // Until the first level the unit runs with the factors of a fresh instance, 1.0.
-    picture.factor.times.push_back(0);
-    picture.factor.values.push_back(1.0);
-    for (const LevelEvent& e : levels) {
-      if (e.symbol != measure->symbol) continue;
-      const double scaled = e.level * measure->scale;
-      picture.level.times.push_back(e.time);
-      picture.level.values.push_back(e.level);
-      picture.factor.times.push_back(e.time);
-      picture.factor.values.push_back(measure->filterMode ? CutoffFactor(scaled) : GainFactor(scaled));
-    }
-    picture.spectrogram = ComputeSpectrogram(sink.Left(), kDemoRate, 2048, 512);
-    picture.response = UnitResponseCurve(unit, kDemoRate);
-    if (!measure->filterMode) picture.response.label += " (the filter the unit reports; gain mode bypasses it)";
     const std::string png = dir + r.stem + ".png";
-    DrawRenderPicture(picture, png);
+    DrawRenderPicture(render.picture, png);
     written.push_back(wav);
     written.push_back(png);
 
     std::printf("  %-12s preset %d \"%s\": %llu levels applied (%llu for %s), rendered in %.3f s\n", r.stem,
-                preset.number, preset.name.c_str(), static_cast<unsigned long long>(stats.levelsDelivered),
-                static_cast<unsigned long long>(stats.levelsFollowed), measure->symbol.c_str(), stats.wallSeconds);
+                render.preset.number, render.preset.name.c_str(),
+                static_cast<unsigned long long>(render.stats.levelsDelivered),
+                static_cast<unsigned long long>(render.stats.levelsFollowed), render.measure.symbol.c_str(),
+                render.stats.wallSeconds);
   }
   std::printf("wrote:\n");
   for (const std::string& path : written) std::printf("  %s\n", path.c_str());

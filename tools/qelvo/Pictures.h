@@ -1,5 +1,6 @@
 // PNG pictures of a render: the level followed, the factor it became, the
-// output's spectrogram over time and the unit's frequency-response curve.
+// output's spectrogram over time with the cutoff applied (filter mode) or the
+// output's level (gain mode), and the unit's frequency-response curves.
 #pragma once
 
 #include <string>
@@ -16,7 +17,8 @@ struct StepSeries {
 struct ResponseCurve {
   std::vector<double> frequencies;  // Hz, rising
   std::vector<double> magnitudes;   // linear
-  std::string label;                // e.g. "cutoff 1000 Hz, resonance 0 dB"
+  std::string label;                // e.g. "cutoff parameter 1000 Hz, resonance 0 dB"
+  double cutoff = 0;                // Hz the curve was made for
 };
 
 struct RenderPicture {
@@ -27,7 +29,18 @@ struct RenderPicture {
   std::string factorLabel;
   StepSeries factor;
   Spectrogram spectrogram;
+  // Filter mode: the cutoff the unit rendered with, in Hz, drawn over the
+  // spectrogram; empty in gain mode.
+  StepSeries appliedCutoff;
+  // Gain mode: RMS level of the output, with the input's for reference;
+  // empty in filter mode, which then has no level panel.
+  LevelTrack outputLevel;
+  LevelTrack inputLevel;
+  // The unit's own curve, for its cutoff parameter.
   ResponseCurve response;
+  // Filter mode: curves at the cutoffs applied during the render, lowest
+  // cutoff first; drawn as a band around the unit's own curve.
+  std::vector<ResponseCurve> appliedResponses;
 };
 
 // Both write through AtomicOutput; failures throw ToolError.

@@ -1,4 +1,4 @@
-// Short-time spectra of a signal, for pictures.
+// Short-time analyses of a signal, for pictures: spectra and RMS level.
 #pragma once
 
 #include <vector>
@@ -12,5 +12,14 @@ struct Spectrogram {
   std::vector<std::vector<float>> columns;
 };
 
-// Hann-windowed spectra of windowSize samples (a power of two) every hop samples.
+// Hann-windowed spectra of windowSize samples every hop samples (any sizes
+// of at least 2 and 1; a ToolError otherwise). [any]: planning the transform
+// is serialised inside.
 Spectrogram ComputeSpectrogram(const std::vector<float>& signal, double sampleRate, int windowSize, int hop);
+
+// RMS level of windows of windowSize samples every hop samples.
+struct LevelTrack {
+  std::vector<double> times;  // seconds, the middle of each window
+  std::vector<double> db;     // 20 log10(RMS), 0 dB for a constant 1.0; -200 for silence
+};
+LevelTrack ComputeLevelTrack(const std::vector<float>& signal, double sampleRate, int windowSize, int hop);
