@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/BundleManifest.h"
+#include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/StatePlist.h"
+#include "tools/qelvo/Suggest.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
@@ -56,6 +59,31 @@ std::string ParameterList(const std::vector<ParameterDescription>& parameters) {
   return list;
 }
 
+std::optional<UInt32> NumberIn(CFDictionaryRef state, CFStringRef key) {
+  const void* value = CFDictionaryGetValue(state, key);
+  SInt32 number = 0;
+  if (value == nullptr || CFGetTypeID(value) != CFNumberGetTypeID() ||
+      !CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberSInt32Type, &number))
+    return std::nullopt;
+  return static_cast<UInt32>(number);
+}
+
+// A state names the deliverable it came from by subtype and manufacturer; the
+// unit would refuse another's with a bare status, so say whose it is.
+void CheckStateBelongsTo(const PluginInstance& unit, CFDictionaryRef state, const std::string& file) {
+  const std::optional<UInt32> subtype = NumberIn(state, CFSTR("subtype"));
+  const std::optional<UInt32> manufacturer = NumberIn(state, CFSTR("manufacturer"));
+  if (!subtype || !manufacturer) return;  // the unit's own checks explain the rest
+  const ComponentDescription& own = unit.Description();
+  if (*subtype == own.componentSubType && *manufacturer == own.componentManufacturer) return;
+  for (const InstalledPlugin& p : InstalledPlugins())
+    if (p.description.componentSubType == *subtype && p.description.componentManufacturer == *manufacturer)
+      throw ToolError(file + " is a saved state of " + p.name + ", not of " + unit.Name() + "; use it with --plugin " +
+                      p.name);
+  throw ToolError(file + " is a saved state of another plug-in (subtype '" + FourCharCodeText(*subtype) +
+                  "', manufacturer '" + FourCharCodeText(*manufacturer) + "'), not of " + unit.Name());
+}
+
 }  // namespace
 
 std::string UnitLabel(const AudioUnitParameterInfo& info) {
@@ -75,7 +103,11 @@ PresetDescription ResolvePreset(const std::vector<PresetDescription>& presets, c
   const bool isNumber = ParseInt(wanted, &number);
   for (const PresetDescription& p : presets)
     if (isNumber ? p.number == number : Folded(p.name) == Folded(wanted)) return p;
-  throw UsageError("unknown preset '" + wanted + "' for " + pluginName + "; its presets are:" + PresetList(presets));
+  std::vector<std::string> names;
+  if (!isNumber)
+    for (const PresetDescription& p : presets) names.push_back(p.name);
+  throw UsageError("unknown preset '" + wanted + "' for " + pluginName + DidYouMean(wanted, names) +
+                   "; its presets are:" + PresetList(presets));
 }
 
 ParameterAssignment ResolveParameter(const std::vector<ParameterDescription>& parameters,
@@ -100,9 +132,12 @@ ParameterAssignment ResolveParameter(const std::vector<ParameterDescription>& pa
       }
     if (matches > 1) found = nullptr;
   }
-  if (found == nullptr)
-    throw UsageError("unknown parameter '" + name + "' for " + pluginName + "; its parameters are:" +
-                     ParameterList(parameters));
+  if (found == nullptr) {
+    std::vector<std::string> names;
+    for (const ParameterDescription& p : parameters) names.push_back(p.name);
+    throw UsageError("unknown parameter '" + name + "' for " + pluginName + DidYouMean(name, names) +
+                     "; its parameters are:" + ParameterList(parameters));
+  }
 
   double value = 0;
   if (!ParseFloat(valueText, &value) || !std::isfinite(value))
@@ -119,6 +154,7 @@ std::optional<PresetDescription> ApplyUnitSettings(PluginInstance& unit, const U
   const std::vector<PresetDescription> presets = unit.FactoryPresets();
   if (!settings.stateFile.empty()) {
     CFRef<CFPropertyListRef> state = ReadStateFile(settings.stateFile);
+    CheckStateBelongsTo(unit, static_cast<CFDictionaryRef>(state.get()), settings.stateFile);
     unit.RestoreState(state.get());
     // A restore leaves a user preset named after the saved one; a factory
     // preset's name brings that preset, and with it the measure and mode, back.
