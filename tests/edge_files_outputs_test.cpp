@@ -7,6 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <poll.h>
+
+#include <atomic>
+#include <cerrno>
 #include <thread>
 
 #include "support/ToolRunner.h"
@@ -61,17 +65,26 @@ TEST(Outputs, AFifoIsWrittenInPlaceAndStaysAFifo) {
   const Planar input = TestSignal(2, 3000, 5);
   WriteAudio(dir.File("in.wav"), input, 8000);
   ASSERT_EQ(mkfifo(dir.File("out.wav").c_str(), 0644), 0);
+  // Opened without waiting for a writer, so the reader ends even when the
+  // program never writes (or replaces the FIFO instead).
+  const int fifo = open(dir.File("out.wav").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fifo, 0);
+  std::atomic<bool> finished{false};
   std::string received;
   std::thread reader([&] {
-    const int fd = open(dir.File("out.wav").c_str(), O_RDONLY);
     char buf[4096];
-    for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) received.append(buf, static_cast<size_t>(n));
-    if (fd >= 0) close(fd);
+    for (;;) {
+      pollfd p{fifo, POLLIN, 0};
+      poll(&p, 1, 100);
+      const ssize_t n = read(fifo, buf, sizeof buf);
+      if (n > 0) received.append(buf, static_cast<size_t>(n));
+      else if (finished && (n == 0 || errno != EINTR)) break;
+    }
   });
   const ToolResult r = RunTool(With(kGainMode, {dir.File("in.wav"), dir.File("out.wav")}));
-  // Lets the reader end even if the program never opened the FIFO.
-  if (const int unblock = open(dir.File("out.wav").c_str(), O_WRONLY | O_NONBLOCK); unblock >= 0) close(unblock);
+  finished = true;
   reader.join();
+  close(fifo);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(S_ISFIFO(ModeOf(dir.File("out.wav"))));
   WriteText(dir.File("received.wav"), received);
