@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/ToolErrorText.h"
 #include "support/ToolRunner.h"
 #include "support/ToolTestFiles.h"
 #include "tools/qelvo/StatePlist.h"
-#include "tools/qelvo/ToolError.h"
 
 namespace {
 
@@ -131,12 +131,7 @@ TEST(CraftedState, AMillionLevelsDeepIsRefusedBeforeItIsParsed) {
 }
 
 std::string NestingError(const std::string& xml) {
-  try {
-    PropertyListFromXml(xml, "s.plist");
-  } catch (const ToolError& e) {
-    return e.what();
-  }
-  return "";
+  return ErrorOf([&] { PropertyListFromXml(xml, "s.plist"); });
 }
 
 // The early check counts elements in the raw text; it must not refuse what

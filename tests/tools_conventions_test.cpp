@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "support/ToolErrorText.h"
 #include "support/ToolRunner.h"
 #include "support/ToolTestFiles.h"
 #include "tools/qelvo/BridgeMap.h"
@@ -66,7 +67,12 @@ TEST(Errors, EveryMessageLeadsWithQelvoAndTheStatusSaysWhose) {
       // The work: 1.
       {{"render", "--plugin", "AUQelvoBS7", "--preset", "0", "@none.wav", "@o.wav"}, 1, "qelvo: cannot read "},
       {{"post", "BS7V0", "3"}, 1, "qelvo: no session bus"},
+      {{"render", "--plugin", "AUQelvoBS7", "--state", "@other.plist", "@in.wav", "@o.wav"}, 1,
+       "other.plist is a saved state of another plug-in (subtype 1234, manufacturer -99), not of AUQelvoBS7"},
   };
+  WriteText(dir.File("other.plist"),
+            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>version</key><integer>0</integer>"
+            "<key>subtype</key><integer>1234</integer><key>manufacturer</key><integer>-99</integer></dict></plist>");
   for (const Invocation& run : runs) {
     SCOPED_TRACE(::testing::PrintToString(run.args));
     const ToolResult r = RunIn(dir, run.args, kNoBus);
@@ -74,7 +80,7 @@ TEST(Errors, EveryMessageLeadsWithQelvoAndTheStatusSaysWhose) {
     EXPECT_TRUE(r.err.starts_with("qelvo:")) << r.err;
     EXPECT_NE(r.err.find(run.err), std::string::npos) << r.err;
   }
-  EXPECT_EQ(dir.Entries().size(), 1u) << ::testing::PrintToString(dir.Entries());
+  EXPECT_EQ(dir.Entries().size(), 2u) << ::testing::PrintToString(dir.Entries());
 }
 
 TEST(Errors, AudioIsNotWrittenToATerminal) {
@@ -238,15 +244,6 @@ TEST(Progress, TheTimeLeftFollowsThePaceSoFar) {
       EXPECT_TRUE(line.ends_with(std::string("  ") + c.left)) << line;
   }
   EXPECT_NE(ProgressLine("rendering", 250, 1000, 10).find(" 25%"), std::string::npos);
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ToolError& e) {
-    return e.what();
-  }
-  return "";
 }
 
 TEST(TextFiles, AByteOrderMarkIsSkippedAndAddressPatternsAreRefused) {

@@ -45,6 +45,12 @@ class BackgroundTool {
     if (pid_ == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(126);
+      // Signals as a program started from a terminal gets them, whatever the
+      // test runner inherited (a background job ignores SIGINT).
+      for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(s, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
       const int in = open(stdinPath.c_str(), O_RDONLY);

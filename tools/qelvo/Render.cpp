@@ -112,6 +112,25 @@ class Reporter {
   FILE* summary_;
 };
 
+// What became of the levels, for the summary: "applied" only when some
+// reached the measure the unit follows.
+std::string LevelsText(const RenderStats& stats, bool live, bool fromFile, const std::string& followed) {
+  const std::string count = std::to_string(stats.levelsDelivered) + " level" + (stats.levelsDelivered == 1 ? "" : "s");
+  std::string text;
+  if (live)
+    text = count + " heard";
+  else if (!fromFile)
+    text = "no levels";
+  else if (followed.empty())
+    text = count + " delivered";
+  else if (stats.levelsFollowed == 0)
+    text = count + " read, none for " + followed;
+  else
+    text = count + " applied (" + std::to_string(stats.levelsFollowed) + " for " + followed + ")";
+  if (stats.levelsAfterEnd > 0) text += ", " + std::to_string(stats.levelsAfterEnd) + " after the end ignored";
+  return text;
+}
+
 }  // namespace
 
 std::optional<PresetMeasure> FollowedMeasure(const PluginInstance& unit, const std::optional<PresetDescription>& preset) {
@@ -255,22 +274,8 @@ int RunRenderCommand(const RenderCommandOptions& options) {
   char speed[32];
   std::snprintf(speed, sizeof speed, "%.0fx", stats.wallSeconds > 0 ? audioSeconds / stats.wallSeconds : 0.0);
   if (measure) what += " (" + measure->symbol + ", " + (measure->filterMode ? "filter" : "gain") + " mode)";
-  const unsigned long long delivered = stats.levelsDelivered;
-  const std::string plural = delivered == 1 ? "" : "s";
-  std::string levelText;
-  if (options.live)
-    levelText = std::to_string(delivered) + " level" + plural + " heard";
-  else if (options.levelsFile.empty())
-    levelText = "no levels";
-  else if (!measure)
-    levelText = std::to_string(delivered) + " level" + plural + " delivered";
-  else if (stats.levelsFollowed == 0)
-    // Nothing reached the measure the unit follows: nothing was applied.
-    levelText = std::to_string(delivered) + " level" + plural + " read, none for " + measure->symbol;
-  else
-    levelText = std::to_string(delivered) + " level" + plural + " applied (" + std::to_string(stats.levelsFollowed) +
-                " for " + measure->symbol + ")";
-  if (stats.levelsAfterEnd > 0) levelText += ", " + std::to_string(stats.levelsAfterEnd) + " after the end ignored";
+  const std::string levelText =
+      LevelsText(stats, options.live, !options.levelsFile.empty(), measure ? measure->symbol : "");
   char numbers[160];
   std::snprintf(numbers, sizeof numbers, "%s of audio (%d ch, %.0f Hz) in %s, %s real time", Seconds(audioSeconds).c_str(),
                 info.channels, info.sampleRate, Seconds(stats.wallSeconds).c_str(), speed);

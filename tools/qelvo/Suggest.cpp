@@ -5,13 +5,6 @@
 
 namespace {
 
-std::string Folded(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text)
-    if (std::isalnum(c)) out += static_cast<char>(std::tolower(c));
-  return out;
-}
-
 // Letters and digits read alike, so "BS7VO" is nearer "BS7V0" than "BS7V1".
 bool LookAlike(char a, char b) {
   auto pair = [&](char x, char y) { return (a == x && b == y) || (a == y && b == x); };
@@ -43,14 +36,21 @@ size_t Allowance(size_t length) { return 2 * (length <= 4 ? 1 : length <= 8 ? 2 
 
 }  // namespace
 
+std::string FoldedName(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text)
+    if (std::isalnum(c)) out += static_cast<char>(std::tolower(c));
+  return out;
+}
+
 std::optional<std::string> ClosestName(const std::string& wanted, const std::vector<std::string>& candidates) {
-  const std::string w = Folded(wanted);
+  const std::string w = FoldedName(wanted);
   if (w.empty()) return std::nullopt;
   const std::string* best = nullptr;
   size_t bestDistance = Allowance(w.size()) + 1;
   bool tie = false;
   for (const std::string& candidate : candidates) {
-    const std::string c = Folded(candidate);
+    const std::string c = FoldedName(candidate);
     if (c.empty()) continue;
     size_t d = EditDistance(w, c);
     if (c.size() > w.size()) {
@@ -63,7 +63,7 @@ std::optional<std::string> ClosestName(const std::string& wanted, const std::vec
       best = &candidate;
       bestDistance = d;
       tie = false;
-    } else if (d == bestDistance && best != nullptr && Folded(*best) != c) {
+    } else if (d == bestDistance && best != nullptr && FoldedName(*best) != c) {
       tie = true;
     }
   }

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+// Lower-case letters and digits only, so "Cutoff Frequency", "cutoff-frequency"
+// and "cutoff_frequency" all compare equal.
+std::string FoldedName(const std::string& text);
+
 // The candidate nearest to wanted, comparing letters and digits only and
 // ignoring letter case ("lch count filtr" is near "LCH Count-Filter"), by
 // edit distance to the whole candidate or to its beginning (an abbreviation),

@@ -5,22 +5,12 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/BundleManifest.h"
 #include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/StatePlist.h"
 #include "tools/qelvo/Suggest.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
-
-// Lower-case letters and digits only, so "Cutoff Frequency", "cutoff-frequency"
-// and "cutoff_frequency" all compare equal.
-std::string Folded(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text)
-    if (std::isalnum(c)) out += static_cast<char>(std::tolower(c));
-  return out;
-}
 
 bool ParseInt(const std::string& text, int* out) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
@@ -80,8 +70,10 @@ void CheckStateBelongsTo(const PluginInstance& unit, CFDictionaryRef state, cons
     if (p.description.componentSubType == *subtype && p.description.componentManufacturer == *manufacturer)
       throw ToolError(file + " is a saved state of " + p.name + ", not of " + unit.Name() + "; use it with --plugin " +
                       p.name);
-  throw ToolError(file + " is a saved state of another plug-in (subtype '" + FourCharCodeText(*subtype) +
-                  "', manufacturer '" + FourCharCodeText(*manufacturer) + "'), not of " + unit.Name());
+  // As the file writes them: signed decimal numbers.
+  throw ToolError(file + " is a saved state of another plug-in (subtype " +
+                  std::to_string(static_cast<SInt32>(*subtype)) + ", manufacturer " +
+                  std::to_string(static_cast<SInt32>(*manufacturer)) + "), not of " + unit.Name());
 }
 
 }  // namespace
@@ -102,7 +94,7 @@ PresetDescription ResolvePreset(const std::vector<PresetDescription>& presets, c
   int number = 0;
   const bool isNumber = ParseInt(wanted, &number);
   for (const PresetDescription& p : presets)
-    if (isNumber ? p.number == number : Folded(p.name) == Folded(wanted)) return p;
+    if (isNumber ? p.number == number : FoldedName(p.name) == FoldedName(wanted)) return p;
   std::vector<std::string> names;
   if (!isNumber)
     for (const PresetDescription& p : presets) names.push_back(p.name);
@@ -120,13 +112,13 @@ ParameterAssignment ResolveParameter(const std::vector<ParameterDescription>& pa
 
   const ParameterDescription* found = nullptr;
   int id = 0;
-  const std::string folded = Folded(name);
+  const std::string folded = FoldedName(name);
   for (const ParameterDescription& p : parameters)
-    if ((ParseInt(name, &id) && p.id == static_cast<AudioUnitParameterID>(id)) || Folded(p.name) == folded) found = &p;
+    if ((ParseInt(name, &id) && p.id == static_cast<AudioUnitParameterID>(id)) || FoldedName(p.name) == folded) found = &p;
   if (found == nullptr && !folded.empty()) {
     int matches = 0;
     for (const ParameterDescription& p : parameters)
-      if (Folded(p.name).rfind(folded, 0) == 0) {
+      if (FoldedName(p.name).rfind(folded, 0) == 0) {
         found = &p;
         ++matches;
       }

@@ -27,8 +27,8 @@ CLI::App* FindSubcommand(CLI::App* app, const std::string& name) {
   return nullptr;
 }
 
-// "unknown command 'rendr'; did you mean 'render'?" for a word where a
-// command belongs; empty when it names one.
+// "unknown command 'rendr' (did you mean 'render'?); the commands are: ..."
+// for a word where a command belongs; empty when it names one.
 std::string UnknownCommand(CLI::App* app, const std::string& word, const std::string& path) {
   if (FindSubcommand(app, word) != nullptr) return "";
   std::vector<std::string> names;
@@ -59,18 +59,18 @@ std::string CheckCommandWords(CLI::App* app, int argc, char** argv) {
 // shown is the one asked for, not the help command's own.
 int RunHelp(CLI::App& app, const std::vector<std::string>& words) {
   CLI::App* target = &app;
-  std::string path;
+  std::string path;           // "state " on the way to "state save"
+  std::string parent = "qelvo";  // the usage line names the command under its parents
   for (const std::string& word : words) {
     if (std::string problem = UnknownCommand(target, word, path); !problem.empty()) {
       std::fprintf(stderr, "qelvo: %s\n", problem.c_str());
       return kExitUsage;
     }
+    if (target != &app) parent += " " + target->get_name();
     target = FindSubcommand(target, word);
     path += word + " ";
   }
-  std::string parents = "qelvo " + path;
-  parents.resize(parents.size() - 1 - (target == &app ? 0 : target->get_name().size() + 1));
-  std::cout << (target == &app ? app.help() : target->help(parents));
+  std::cout << (target == &app ? app.help() : target->help(parent));
   return kExitOk;
 }
 
