@@ -2,6 +2,10 @@
 # the built program against the built plug-in bundles.
 set(QELVO_TOOL_TESTS tools_units_test tools_render_test tools_cli_test tools_bus_test tools_demo_test
                      tools_pictures_test)
+# The program at its edges: special and crafted files, outputs, interrupts,
+# and its command-line conventions.
+list(APPEND QELVO_TOOL_TESTS edge_files_special_test edge_files_outputs_test edge_process_interrupt_test
+     tools_conventions_test)
 set(QELVO_DELIVERABLES AUQelvoBS1 AUQelvoBS2 AUQelvoBS3 AUQelvoBS4 AUQelvoBS5 AUQelvoBS6 AUQelvoBS7 AUQelvoBS8
                        AUQelvoPeakLeft AUQelvoPeakRight)
 # The end-to-end tests need the bundles; without them they report a skip.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "support/ToolErrorText.h"
 #include "support/ToolTestFiles.h"
 #include "tools/qelvo/AtomicOutput.h"
 #include "tools/qelvo/AudioFile.h"
@@ -16,15 +17,6 @@
 #include "tools/qelvo/UnitSettings.h"
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ToolError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 TEST(LevelCsv, ReadsLevelsSkippingCommentsBlankLinesAndCarriageReturns) {
   const auto events = ParseLevelCsv(

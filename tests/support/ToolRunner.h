@@ -31,7 +31,9 @@ class BackgroundTool {
  public:
   using Env = std::vector<std::pair<std::string, std::string>>;
 
-  BackgroundTool(const std::vector<std::string>& args, const Env& env = {}, const std::string& cwd = "") {
+  // stdinPath: what the program reads as standard input.
+  BackgroundTool(const std::vector<std::string>& args, const Env& env = {}, const std::string& cwd = "",
+                 const std::string& stdinPath = "/dev/null") {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     std::vector<const char*> argv;
@@ -43,10 +45,16 @@ class BackgroundTool {
     if (pid_ == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(126);
+      // Signals as a program started from a terminal gets them, whatever the
+      // test runner inherited (a background job ignores SIGINT).
+      for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(s, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
-      const int devnull = open("/dev/null", O_RDONLY);
-      if (devnull >= 0) dup2(devnull, STDIN_FILENO);
+      const int in = open(stdinPath.c_str(), O_RDONLY);
+      if (in >= 0) dup2(in, STDIN_FILENO);
       if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(125);
       for (const auto& [name, value] : env) {
         if (value.empty())
@@ -84,6 +92,11 @@ class BackgroundTool {
 
   // What arrived on stdout so far.
   const std::string& Out() const { return result_.out; }
+
+  pid_t Pid() const { return pid_; }
+  void Signal(int signal) const {
+    if (pid_ > 0) kill(pid_, signal);
+  }
 
   // Sends SIGTERM (when asked) and collects everything up to the exit.
   ToolResult Finish(double seconds, bool terminate = false) {
@@ -144,7 +157,8 @@ class BackgroundTool {
 };
 
 inline ToolResult RunTool(const std::vector<std::string>& args, const BackgroundTool::Env& env = {},
-                          const std::string& cwd = "", double seconds = 120) {
-  BackgroundTool tool(args, env, cwd);
+                          const std::string& cwd = "", double seconds = 120,
+                          const std::string& stdinPath = "/dev/null") {
+  BackgroundTool tool(args, env, cwd, stdinPath);
   return tool.Finish(seconds);
 }

@@ -2,9 +2,9 @@
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
+#include "tools/qelvo/InputFile.h"
+#include "tools/qelvo/LevelCsv.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
@@ -28,12 +28,11 @@ std::vector<std::string_view> Words(std::string_view line) {
   return words;
 }
 
-bool ValidSymbol(std::string_view s) {
-  if (s.empty() || s.size() > 64) return false;
-  for (char c : s)
-    if (c <= ' ' || c == '"' || c == '\'' || c == ',' || c == 0x7F) return false;
-  return true;
-}
+// Map files are a few lines; anything this large is not one.
+constexpr size_t kMaxMapFileBytes = 1 << 20;
+
+// Characters OSC gives a meaning in address patterns.
+constexpr std::string_view kPatternCharacters = "?*[]{}";
 
 bool IsNumeric(char type) { return type == 'f' || type == 'd'; }
 
@@ -46,6 +45,7 @@ std::string Describe(const std::vector<OscValue>& args) {
 }  // namespace
 
 BridgeMap ParseBridgeMap(std::string_view text, const std::string& sourceName) {
+  text = WithoutByteOrderMark(text);
   BridgeMap map;
   map.defaultAddress = false;
   int lineNumber = 0;
@@ -63,6 +63,11 @@ BridgeMap ParseBridgeMap(std::string_view text, const std::string& sourceName) {
     rule.line = lineNumber;
     rule.address = std::string(words[0]);
     if (rule.address.front() != '/') throw ToolError(where + "an OSC address starts with '/'");
+    // A pattern would be taken as a literal address no sender uses, and the
+    // rule would silently never match.
+    if (const size_t p = rule.address.find_first_of(kPatternCharacters); p != std::string::npos)
+      throw ToolError(where + "'" + rule.address[p] + "' makes " + rule.address +
+                      " an OSC address pattern; a map names each address exactly, one rule per address");
     if (words[1] == "*") {
       rule.argument = -1;
     } else {
@@ -70,7 +75,7 @@ BridgeMap ParseBridgeMap(std::string_view text, const std::string& sourceName) {
       if (ec != std::errc() || p != words[1].data() + words[1].size() || rule.argument < 0 || rule.argument > 255)
         throw ToolError(where + "the argument is an index from 0 to 255, or * for the mean of all");
     }
-    if (!ValidSymbol(words[2])) throw ToolError(where + "the symbol must be a measure name such as BS7V0");
+    if (!IsMeasureName(words[2])) throw ToolError(where + "the symbol must be a measure name such as BS7V0");
     rule.symbol = std::string(words[2]);
     for (size_t i = 3; i < words.size(); ++i) {
       const std::string_view w = words[i];
@@ -91,11 +96,7 @@ BridgeMap ParseBridgeMap(std::string_view text, const std::string& sourceName) {
 }
 
 BridgeMap ReadBridgeMap(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ToolError("cannot read " + path + ": no such file or no permission");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseBridgeMap(text.str(), path);
+  return ParseBridgeMap(ReadInputText(path, kMaxMapFileBytes, "an OSC map"), path == "-" ? kStandardInputName : path);
 }
 
 BridgeResult TranslateOscMessage(const BridgeMap& map, const std::string& address, const std::vector<OscValue>& args) {
@@ -110,7 +111,7 @@ BridgeResult TranslateOscMessage(const BridgeMap& map, const std::string& addres
   if (map.defaultAddress && address == kDefaultBridgeAddress) {
     if (args.size() != 2 || args[0].type != 's' || !IsNumeric(args[1].type))
       return reject("expected a string and a float or double, got " + Describe(args));
-    if (!ValidSymbol(args[0].text)) return reject("the symbol is no measure name");
+    if (!IsMeasureName(args[0].text)) return reject("the symbol is no measure name");
     if (!std::isfinite(args[1].number)) return reject("the level is not a finite number");
     result.outcome = BridgeOutcome::kPosted;
     result.levels.push_back({args[0].text, args[1].number});

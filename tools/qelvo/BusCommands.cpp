@@ -1,5 +1,6 @@
 // qelvo post, replay and monitor: level notifications on the session bus,
 // sent exactly as the analyser sends them.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -11,6 +12,8 @@
 #include "tools/qelvo/LevelCsv.h"
 #include "tools/qelvo/LevelNotifications.h"
 #include "tools/qelvo/NumberText.h"
+#include "tools/qelvo/PluginCatalog.h"
+#include "tools/qelvo/Suggest.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
@@ -26,7 +29,13 @@ double ParseLevel(const std::string& text) {
 
 void CheckSymbol(const std::string& symbol) {
   // The same rule as level recordings, so what posts also replays.
-  ParseLevelCsv("time_s,symbol,level\n0," + symbol + ",0\n", "SYMBOL");
+  if (!IsMeasureName(symbol))
+    throw UsageError("the symbol must be a measure name such as BS7V0 (no spaces, quotes or commas), got '" + symbol +
+                     "'");
+  const std::vector<std::string> known = AllMeasureNames();
+  if (std::find(known.begin(), known.end(), symbol) == known.end())
+    std::fprintf(stderr, "qelvo: warning: no plug-in follows %s%s; posting it anyway\n", symbol.c_str(),
+                 DidYouMean(symbol, known).c_str());
 }
 
 // A loop repeats the recording with the spacing of its last two instants

@@ -2,12 +2,14 @@
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
+#include "tools/qelvo/InputFile.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
+
+// A long session of every measure at 100 levels a second is a few MiB.
+constexpr size_t kMaxLevelFileBytes = 64 << 20;
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -23,20 +25,26 @@ bool ParseDouble(std::string_view text, double* out) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
-bool ValidSymbol(std::string_view s) {
+}  // namespace
+
+bool IsMeasureName(std::string_view s) {
   if (s.empty() || s.size() > 64) return false;
   for (char c : s)
     if (c <= ' ' || c == '"' || c == '\'' || c == ',' || c == 0x7F) return false;
   return true;
 }
 
-}  // namespace
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  return text;
+}
 
 long long LevelFrame(double time, double sampleRate) {
   return static_cast<long long>(std::floor(time * sampleRate + 1e-6));
 }
 
 std::vector<LevelEvent> ParseLevelCsv(std::string_view text, const std::string& sourceName) {
+  text = WithoutByteOrderMark(text);
   std::vector<LevelEvent> events;
   bool sawHeader = false;
   int lineNumber = 0;
@@ -71,7 +79,7 @@ std::vector<LevelEvent> ParseLevelCsv(std::string_view text, const std::string& 
       throw ToolError(where + "times must not decrease: " + std::string(Trim(line.substr(0, c1))) +
                       " comes after " + lastText);
     const std::string_view symbol = Trim(line.substr(c1 + 1, c2 - c1 - 1));
-    if (!ValidSymbol(symbol)) throw ToolError(where + "the symbol must be a measure name such as BS7V0");
+    if (!IsMeasureName(symbol)) throw ToolError(where + "the symbol must be a measure name such as BS7V0");
     e.symbol = std::string(symbol);
     if (!ParseDouble(line.substr(c2 + 1), &e.level) || !std::isfinite(e.level))
       throw ToolError(where + "the level must be a finite number");
@@ -84,10 +92,6 @@ std::vector<LevelEvent> ParseLevelCsv(std::string_view text, const std::string& 
 }
 
 std::vector<LevelEvent> ReadLevelCsv(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ToolError("cannot read " + path + ": no such file or no permission");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw ToolError("cannot read " + path);
-  return ParseLevelCsv(text.str(), path);
+  return ParseLevelCsv(ReadInputText(path, kMaxLevelFileBytes, "a level recording"),
+                       path == "-" ? kStandardInputName : path);
 }

@@ -1,7 +1,11 @@
 #include "tools/qelvo/PluginCatalog.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "effect/KestSelection.h"
 #include "tools/qelvo/PluginHost.h"
+#include "tools/qelvo/Suggest.h"
 #include "tools/qelvo/ToolError.h"
 
 std::vector<InstalledPlugin> InstalledPlugins() {
@@ -31,7 +35,9 @@ Component FindInstalledPlugin(const std::string& name) {
     for (const std::string& dir : QelvoComponentSearchPath()) message += " " + dir;
     message += std::string(" (set ") + kQelvoPluginPathVariable + " to add directories)";
   } else {
-    message += "; installed:";
+    std::vector<std::string> names;
+    for (const InstalledPlugin& p : installed) names.push_back(p.name);
+    message += DidYouMean(name, names) + "; installed:";
     for (const InstalledPlugin& p : installed) message += " " + p.name;
   }
   throw UsageError(message);
@@ -50,3 +56,15 @@ std::optional<PresetMeasure> MeasureForPreset(int variant, int preset) {
     return std::nullopt;
   return PresetMeasure{kKestKeyNames[selection.keyIndex], selection.scale, selection.mode != 0};
 }
+
+std::vector<std::string> FamilyMeasures(int variant) {
+  std::vector<std::string> symbols;
+  for (int preset = 0;; ++preset) {
+    const std::optional<PresetMeasure> m = MeasureForPreset(variant, preset);
+    if (!m) break;
+    if (std::find(symbols.begin(), symbols.end(), m->symbol) == symbols.end()) symbols.push_back(m->symbol);
+  }
+  return symbols;
+}
+
+std::vector<std::string> AllMeasureNames() { return {std::begin(kKestKeyNames), std::end(kKestKeyNames)}; }

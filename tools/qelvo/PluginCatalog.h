@@ -36,3 +36,8 @@ struct PresetMeasure {
 // The measure a preset number follows in a family; empty for numbers
 // outside the family.
 std::optional<PresetMeasure> MeasureForPreset(int variant, int preset);
+
+// The measures some preset of a family follows, in preset order, each once.
+std::vector<std::string> FamilyMeasures(int variant);
+// Every measure name the analyser sends and some deliverable can follow.
+std::vector<std::string> AllMeasureNames();

@@ -40,6 +40,7 @@ std::string StringOf(CFStringRef s) {
 PluginInstance::PluginInstance(const std::string& name) {
   Component component = FindInstalledPlugin(name);  // throws for unknown names
   name_ = QelvoGetComponentName(component);
+  QelvoGetComponentDescription(component, &description_);
   const OSStatus status = OpenAComponent(component, &unit_);
   if (status != noErr) {
     std::string why = QelvoComponentLoaderLastError();

@@ -34,6 +34,8 @@ class PluginInstance {
 
   AudioUnit Unit() const { return unit_; }
   const std::string& Name() const { return name_; }
+  // The component description the unit was opened under.
+  const ComponentDescription& Description() const { return description_; }
 
   // Input and output bus 0: 32-bit float, one buffer per channel. A refusal
   // names the status.
@@ -71,6 +73,7 @@ class PluginInstance {
                                 UInt32 bus, UInt32 frames, AudioBufferList* data);
 
   std::string name_;
+  ComponentDescription description_{};
   AudioUnit unit_ = nullptr;
   double sampleRate_ = 0;
   UInt32 channels_ = 0;

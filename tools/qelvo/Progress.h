@@ -1,4 +1,5 @@
-// A progress bar on standard error, shown only when that is a terminal.
+// A progress bar on standard error, shown only when that is a terminal, with
+// the time left once it can be estimated.
 #pragma once
 
 #include <chrono>
@@ -20,5 +21,12 @@ class ProgressBar {
   long long total_;
   bool enabled_;
   bool drawn_ = false;
+  size_t width_ = 0;
+  std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point lastDraw_{};
 };
+
+// One line of the bar: "rendering [#####     ]  42%  0:13 left". The time
+// left follows the pace so far, after a second of it; none before, or
+// when the total is unknown.
+std::string ProgressLine(const std::string& label, long long done, long long total, double elapsedSeconds);

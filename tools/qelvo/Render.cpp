@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cstring>
 #include <cstdio>
-#include <thread>
 
 #include "tools/qelvo/AudioFile.h"
+#include "tools/qelvo/Interrupt.h"
 #include "tools/qelvo/LevelNotifications.h"
+#include "tools/qelvo/LevelSymbols.h"
+#include "tools/qelvo/NumberText.h"
 #include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/ToolError.h"
 
@@ -85,6 +87,50 @@ std::string Seconds(double s) {
   return buf;
 }
 
+// Where a render's words go: the summary to stdout (stderr when the audio
+// takes stdout), everything else to stderr; --quiet keeps only errors.
+class Reporter {
+ public:
+  Reporter(bool quiet, bool verbose, FILE* summary) : quiet_(quiet), verbose_(verbose), summary_(summary) {}
+  void Summary(const std::string& text) const {
+    if (!quiet_) std::fprintf(summary_, "%s\n", text.c_str());
+  }
+  void Info(const std::string& text) const {
+    if (quiet_) return;
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+  }
+  void Verbose(const std::string& text) const {
+    if (verbose_) Info("qelvo render: " + text);
+  }
+  void Warning(const std::string& text) const {
+    if (!quiet_) std::fprintf(stderr, "qelvo: warning: %s\n", text.c_str());
+  }
+
+ private:
+  bool quiet_, verbose_;
+  FILE* summary_;
+};
+
+// What became of the levels, for the summary: "applied" only when some
+// reached the measure the unit follows.
+std::string LevelsText(const RenderStats& stats, bool live, bool fromFile, const std::string& followed) {
+  const std::string count = std::to_string(stats.levelsDelivered) + " level" + (stats.levelsDelivered == 1 ? "" : "s");
+  std::string text;
+  if (live)
+    text = count + " heard";
+  else if (!fromFile)
+    text = "no levels";
+  else if (followed.empty())
+    text = count + " delivered";
+  else if (stats.levelsFollowed == 0)
+    text = count + " read, none for " + followed;
+  else
+    text = count + " applied (" + std::to_string(stats.levelsFollowed) + " for " + followed + ")";
+  if (stats.levelsAfterEnd > 0) text += ", " + std::to_string(stats.levelsAfterEnd) + " after the end ignored";
+  return text;
+}
+
 }  // namespace
 
 std::optional<PresetMeasure> FollowedMeasure(const PluginInstance& unit, const std::optional<PresetDescription>& preset) {
@@ -113,6 +159,10 @@ RenderStats RunRenderLoop(PluginInstance& unit, double sampleRate, int channels,
   const auto start = std::chrono::steady_clock::now();
   long long position = 0;
   for (;;) {
+    if (Interrupted()) {
+      stats.interrupted = true;
+      break;
+    }
     const size_t got = source.Read(inPtr.data(), block);
     if (got == 0) break;
     // Every level whose frame falls before the end of this slice reaches the
@@ -128,7 +178,9 @@ RenderStats RunRenderLoop(PluginInstance& unit, double sampleRate, int channels,
     if (options.paceToRealTime) {
       const auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                    std::chrono::duration<double>(static_cast<double>(position) / sampleRate));
-      std::this_thread::sleep_until(due);
+      const double wait = std::chrono::duration<double>(due - std::chrono::steady_clock::now()).count();
+      // A signal during the wait ends the render before this slice.
+      if (wait > 0 && !SleepUnlessInterrupted(wait)) continue;
     }
     unit.Render(inPtr.data(), outPtr.data(), static_cast<UInt32>(got), static_cast<double>(position));
     sink.Write(outPtr.data(), got);
@@ -147,9 +199,14 @@ int RunRenderCommand(const RenderCommandOptions& options) {
   if (options.block == 0 || options.block > kMaxBlockFrames)
     throw UsageError("--block must be between 1 and " + std::to_string(kMaxBlockFrames) + " frames");
   if (options.live && !options.levelsFile.empty()) throw UsageError("--levels and --live exclude each other");
+  if (options.quiet && options.verbose) throw UsageError("--quiet and --verbose exclude each other");
+  // Audio on standard output leaves only standard error for words.
+  const bool toStandardOutput = options.output == "-";
+  Reporter say(options.quiet, options.verbose, toStandardOutput ? stderr : stdout);
 
   std::vector<LevelEvent> levels;
   if (!options.levelsFile.empty()) levels = ReadLevelCsv(options.levelsFile);
+  const std::string levelsName = options.levelsFile == "-" ? kStandardInputName : options.levelsFile;
   std::optional<LevelCounter> heard;
   if (options.live)
     heard.emplace(RequireBus("render --live"));
@@ -158,7 +215,8 @@ int RunRenderCommand(const RenderCommandOptions& options) {
 
   AudioReader reader(options.input);
   const AudioFormatInfo& info = reader.Info();
-  const int outputFormat = OutputFormatFromName(options.format, info.sfFormat);
+  const OutputFormatChoice output =
+      ChooseOutputFormat(options.format, options.output, info.sfFormat, info.sampleRate, info.channels);
 
   PluginInstance unit(options.unit.plugin);
   unit.SetFormat(info.sampleRate, static_cast<UInt32>(info.channels));
@@ -171,15 +229,36 @@ int RunRenderCommand(const RenderCommandOptions& options) {
   }
   unit.Initialize();
   const std::optional<PresetMeasure> measure = FollowedMeasure(unit, preset);
+  std::string what = unit.Name();
+  if (preset) what += " preset " + std::to_string(preset->number) + " \"" + preset->name + "\"";
 
-  AudioWriter writer(options.output, info.sampleRate, info.channels, outputFormat);
+  say.Verbose("input " + options.input + ": " + DescribeFormat(info.sfFormat) + ", " + std::to_string(info.channels) +
+              " ch, " + ShortestText(info.sampleRate) + " Hz, " + Seconds(static_cast<double>(info.frames) / info.sampleRate));
+  say.Verbose("output " + (toStandardOutput ? std::string("to standard output") : options.output) + ": " +
+              DescribeFormat(output.sfFormat) + ", from " + output.reason);
+  if (!options.format.empty() && ExtensionNamesAnotherContainer(options.output, output.sfFormat))
+    say.Warning("writing " + DescribeFormat(output.sfFormat) + " into " + options.output +
+                ", whose extension names another container");
+  if (measure) {
+    say.Verbose(what + " follows " + measure->symbol + " (level x " + ShortestText(measure->scale) + ", " +
+                (measure->filterMode ? "filter" : "gain") + " mode), " + std::to_string(options.block) +
+                " frames per slice");
+    if (!options.levelsFile.empty()) {
+      const std::optional<int> variant = VariantFromResponsePropertyID(unit.FrequencyResponsePropertyID());
+      LevelSymbolCheck check{levelsName, unit.Name(), variant ? FamilyMeasures(*variant) : std::vector<std::string>{},
+                             AllMeasureNames(), measure->symbol,
+                             "preset " + std::to_string(preset->number) + " \"" + preset->name + "\""};
+      for (const std::string& warning : LevelSymbolWarnings(levels, check)) say.Warning(warning);
+    }
+  }
+
+  // From here on a first signal finishes the output instead of ending the program.
+  CatchInterrupts();
+  AudioWriter writer(options.output, info.sampleRate, info.channels, output.sfFormat);
   FileSource source(reader, info.channels);
   FileSink sink(writer, info.channels);
-  ProgressBar progress("rendering", info.frames, ProgressBar::TerminalAttached());
-  if (options.live) {
-    std::fprintf(stderr, "qelvo render: following levels on the session bus, in real time\n");
-    std::fflush(stderr);
-  }
+  ProgressBar progress("rendering", info.frames, !options.quiet && ProgressBar::TerminalAttached());
+  if (options.live) say.Info("qelvo render: following levels on the session bus, in real time");
   RenderLoopOptions loop;
   loop.block = options.block;
   loop.levels = options.live ? nullptr : &levels;
@@ -194,15 +273,23 @@ int RunRenderCommand(const RenderCommandOptions& options) {
   const double audioSeconds = static_cast<double>(stats.frames) / info.sampleRate;
   char speed[32];
   std::snprintf(speed, sizeof speed, "%.0fx", stats.wallSeconds > 0 ? audioSeconds / stats.wallSeconds : 0.0);
-  std::string what = unit.Name();
-  if (preset) what += " preset " + std::to_string(preset->number) + " \"" + preset->name + "\"";
   if (measure) what += " (" + measure->symbol + ", " + (measure->filterMode ? "filter" : "gain") + " mode)";
-  std::printf("%s: %s of audio (%d ch, %.0f Hz) in %s, %s real time, %llu level%s %s", what.c_str(),
-              Seconds(audioSeconds).c_str(), info.channels, info.sampleRate, Seconds(stats.wallSeconds).c_str(), speed,
-              static_cast<unsigned long long>(stats.levelsDelivered), stats.levelsDelivered == 1 ? "" : "s",
-              options.live ? "heard" : "applied");
-  if (measure && !options.live) std::printf(" (%llu for %s)", static_cast<unsigned long long>(stats.levelsFollowed), measure->symbol.c_str());
-  if (stats.levelsAfterEnd > 0) std::printf(", %llu after the end ignored", static_cast<unsigned long long>(stats.levelsAfterEnd));
-  std::printf(" -> %s\n", options.output.c_str());
+  const std::string levelText =
+      LevelsText(stats, options.live, !options.levelsFile.empty(), measure ? measure->symbol : "");
+  char numbers[160];
+  std::snprintf(numbers, sizeof numbers, "%s of audio (%d ch, %.0f Hz) in %s, %s real time", Seconds(audioSeconds).c_str(),
+                info.channels, info.sampleRate, Seconds(stats.wallSeconds).c_str(), speed);
+  say.Summary(what + ": " + numbers + ", " + levelText + " -> " +
+              (toStandardOutput ? std::string("standard output") : options.output));
+  if (writer.ClippedSamples() > 0)
+    say.Warning(std::to_string(writer.ClippedSamples()) + " sample" + (writer.ClippedSamples() == 1 ? "" : "s") +
+                " clipped (beyond full scale, which " + DescribeFormat(output.sfFormat) +
+                " cannot hold); lower the gain or write a float format such as --format wav-float");
+  if (stats.interrupted) {
+    // Said even when quiet: it explains the exit status.
+    std::fprintf(stderr, "qelvo: render interrupted at t = %.2f s; %s holds the audio up to there\n", audioSeconds,
+                 toStandardOutput ? "standard output" : options.output.c_str());
+    return InterruptExitStatus();
+  }
   return kExitOk;
 }

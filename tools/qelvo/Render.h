@@ -36,6 +36,8 @@ struct RenderLoopOptions {
   bool paceToRealTime = false;
   ProgressBar* progress = nullptr;
 };
+// The loop also ends, before the next slice, once Interrupted() (see
+// Interrupt.h); what was rendered until then has reached the sink.
 
 struct RenderStats {
   long long frames = 0;
@@ -43,6 +45,7 @@ struct RenderStats {
   uint64_t levelsDelivered = 0;
   uint64_t levelsFollowed = 0;  // of those, for the measure the preset follows
   uint64_t levelsAfterEnd = 0;  // recorded past the end of the audio
+  bool interrupted = false;     // ended early by a signal
 };
 
 // followedSymbol: the measure of the chosen preset, for the statistics.
@@ -56,12 +59,19 @@ std::optional<PresetMeasure> FollowedMeasure(const PluginInstance& unit, const s
 struct RenderCommandOptions {
   UnitSettings unit;
   std::string input;
-  std::string output;
-  std::string format = "same";
-  std::string levelsFile;
+  std::string output;       // "-": standard output
+  std::string format;       // empty: from the output's extension, else the input's
+  std::string levelsFile;   // "-": standard input
   bool live = false;
   UInt32 block = 512;
+  bool quiet = false;       // errors and the interruption notice only
+  bool verbose = false;     // also what was chosen and why
 };
+
+// Renders IN to OUT. The first SIGINT or SIGTERM ends the render at the next
+// slice; the output is finished and kept with what was rendered, and the
+// status is 130 or 143. A second signal removes the unfinished output and
+// ends the program at once.
 
 int RunRenderCommand(const RenderCommandOptions& options);
 

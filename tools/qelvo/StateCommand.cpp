@@ -14,9 +14,17 @@ int RunStateSaveCommand(const StateSaveOptions& options) {
   unit.SetFormat(options.sampleRate, 2);
   const std::optional<PresetDescription> preset = ApplyUnitSettings(unit, options.unit);
   CFRef<CFPropertyListRef> state = unit.SaveState();
-  WriteStateFile(options.file, state.get());
-  std::printf("saved the state of %s", unit.Name().c_str());
-  if (preset) std::printf(" (preset %d \"%s\")", preset->number, preset->name.c_str());
-  std::printf(" -> %s\n", options.file.c_str());
+  // The state itself may take standard output; the report then goes to stderr.
+  FILE* report = stdout;
+  if (options.file == "-") {
+    const std::string xml = PropertyListToXml(state.get());
+    std::fwrite(xml.data(), 1, xml.size(), stdout);
+    report = stderr;
+  } else {
+    WriteStateFile(options.file, state.get());
+  }
+  std::fprintf(report, "saved the state of %s", unit.Name().c_str());
+  if (preset) std::fprintf(report, " (preset %d \"%s\")", preset->number, preset->name.c_str());
+  std::fprintf(report, " -> %s\n", options.file == "-" ? "standard output" : options.file.c_str());
   return kExitOk;
 }

@@ -2,12 +2,12 @@
 
 #include <plist/plist.h>
 
-#include <fstream>
+#include <cstring>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "tools/qelvo/AtomicOutput.h"
+#include "tools/qelvo/InputFile.h"
 #include "tools/qelvo/PluginHost.h"
 #include "tools/qelvo/ToolError.h"
 
@@ -63,6 +63,51 @@ plist_t ToNode(CFTypeRef value, int depth) {
     return node.release();
   }
   throw ToolError("the saved state holds a value with no property-list form");
+}
+
+// The deepest element nesting of XML text, stopping early once it passes
+// limit. Comments, CDATA, declarations and quoted attribute values are
+// skipped, so a '<' inside them is not taken for a tag.
+int XmlNestingBeyond(const std::string& xml, int limit) {
+  int depth = 0;
+  size_t i = 0;
+  const size_t n = xml.size();
+  auto skipPast = [&](const char* end) {
+    const size_t at = xml.find(end, i);
+    i = at == std::string::npos ? n : at + std::strlen(end);
+  };
+  while ((i = xml.find('<', i)) != std::string::npos) {
+    if (xml.compare(i, 4, "<!--") == 0) {
+      skipPast("-->");
+    } else if (xml.compare(i, 9, "<![CDATA[") == 0) {
+      skipPast("]]>");
+    } else if (xml.compare(i, 2, "<?") == 0) {
+      skipPast("?>");
+    } else if (xml.compare(i, 2, "<!") == 0) {
+      // A document type declaration, with its internal subset if any.
+      int brackets = 0;
+      for (++i; i < n && (xml[i] != '>' || brackets > 0); ++i) {
+        if (xml[i] == '[') ++brackets;
+        if (xml[i] == ']') --brackets;
+      }
+    } else {
+      const bool closing = i + 1 < n && xml[i + 1] == '/';
+      char quote = 0;
+      size_t j = i + 1;
+      for (; j < n && (quote != 0 || xml[j] != '>'); ++j) {
+        if (quote == 0 && (xml[j] == '"' || xml[j] == '\'')) quote = xml[j];
+        else if (xml[j] == quote) quote = 0;
+      }
+      const bool empty = j < n && xml[j - 1] == '/';
+      i = j;
+      if (closing) {
+        --depth;
+      } else if (!empty && ++depth > limit) {
+        return depth;
+      }
+    }
+  }
+  return depth;
 }
 
 CFRef<CFTypeRef> FromNode(plist_t node, int depth, const std::string& source) {
@@ -159,6 +204,13 @@ CFRef<CFPropertyListRef> PropertyListFromXml(const std::string& xml, const std::
   plist_t root = nullptr;
   if (xml.size() > kMaxStateFileBytes) throw ToolError(sourceName + ": too large to be a saved state");
   if (xml.find("<plist") == std::string::npos) throw ToolError(sourceName + ": not an XML property list");
+  // The parser recurses per level while building and freeing its tree, so a
+  // deep enough file would overflow the stack: refused before it parses.
+  // The <plist> element, a dictionary's <key> and the value itself add
+  // three elements to the values' own nesting.
+  if (XmlNestingBeyond(xml, kMaxDepth + 3) > kMaxDepth + 3)
+    throw ToolError(sourceName + ": nested too deeply to be a saved state (more than " + std::to_string(kMaxDepth) +
+                    " levels)");
   plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
   if (root == nullptr) throw ToolError(sourceName + ": not a readable XML property list");
   PlistHolder holder(root);
@@ -166,11 +218,7 @@ CFRef<CFPropertyListRef> PropertyListFromXml(const std::string& xml, const std::
 }
 
 CFRef<CFPropertyListRef> ReadStateFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ToolError("cannot read " + path + ": no such file or no permission");
-  std::ostringstream text;
-  text << in.rdbuf();
-  CFRef<CFPropertyListRef> state = PropertyListFromXml(text.str(), path);
+  CFRef<CFPropertyListRef> state = PropertyListFromXml(ReadInputText(path, kMaxStateFileBytes, "a saved state"), path);
   if (CFGetTypeID(state.get()) != CFDictionaryGetTypeID())
     throw ToolError(path + ": a saved state is a dictionary, this property list holds something else");
   return state;

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+// The exit statuses, as README lists them; a render stopped by a signal
+// ends with 128 + the signal (InterruptExitStatus(), Interrupt.h).
 enum ToolExit : int {
   kExitOk = 0,
   kExitFailure = 1,  // the work could not be done

@@ -5,19 +5,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/StatePlist.h"
+#include "tools/qelvo/Suggest.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
-
-// Lower-case letters and digits only, so "Cutoff Frequency", "cutoff-frequency"
-// and "cutoff_frequency" all compare equal.
-std::string Folded(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text)
-    if (std::isalnum(c)) out += static_cast<char>(std::tolower(c));
-  return out;
-}
 
 bool ParseInt(const std::string& text, int* out) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
@@ -56,6 +49,33 @@ std::string ParameterList(const std::vector<ParameterDescription>& parameters) {
   return list;
 }
 
+std::optional<UInt32> NumberIn(CFDictionaryRef state, CFStringRef key) {
+  const void* value = CFDictionaryGetValue(state, key);
+  SInt32 number = 0;
+  if (value == nullptr || CFGetTypeID(value) != CFNumberGetTypeID() ||
+      !CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberSInt32Type, &number))
+    return std::nullopt;
+  return static_cast<UInt32>(number);
+}
+
+// A state names the deliverable it came from by subtype and manufacturer; the
+// unit would refuse another's with a bare status, so say whose it is.
+void CheckStateBelongsTo(const PluginInstance& unit, CFDictionaryRef state, const std::string& file) {
+  const std::optional<UInt32> subtype = NumberIn(state, CFSTR("subtype"));
+  const std::optional<UInt32> manufacturer = NumberIn(state, CFSTR("manufacturer"));
+  if (!subtype || !manufacturer) return;  // the unit's own checks explain the rest
+  const ComponentDescription& own = unit.Description();
+  if (*subtype == own.componentSubType && *manufacturer == own.componentManufacturer) return;
+  for (const InstalledPlugin& p : InstalledPlugins())
+    if (p.description.componentSubType == *subtype && p.description.componentManufacturer == *manufacturer)
+      throw ToolError(file + " is a saved state of " + p.name + ", not of " + unit.Name() + "; use it with --plugin " +
+                      p.name);
+  // As the file writes them: signed decimal numbers.
+  throw ToolError(file + " is a saved state of another plug-in (subtype " +
+                  std::to_string(static_cast<SInt32>(*subtype)) + ", manufacturer " +
+                  std::to_string(static_cast<SInt32>(*manufacturer)) + "), not of " + unit.Name());
+}
+
 }  // namespace
 
 std::string UnitLabel(const AudioUnitParameterInfo& info) {
@@ -74,8 +94,12 @@ PresetDescription ResolvePreset(const std::vector<PresetDescription>& presets, c
   int number = 0;
   const bool isNumber = ParseInt(wanted, &number);
   for (const PresetDescription& p : presets)
-    if (isNumber ? p.number == number : Folded(p.name) == Folded(wanted)) return p;
-  throw UsageError("unknown preset '" + wanted + "' for " + pluginName + "; its presets are:" + PresetList(presets));
+    if (isNumber ? p.number == number : FoldedName(p.name) == FoldedName(wanted)) return p;
+  std::vector<std::string> names;
+  if (!isNumber)
+    for (const PresetDescription& p : presets) names.push_back(p.name);
+  throw UsageError("unknown preset '" + wanted + "' for " + pluginName + DidYouMean(wanted, names) +
+                   "; its presets are:" + PresetList(presets));
 }
 
 ParameterAssignment ResolveParameter(const std::vector<ParameterDescription>& parameters,
@@ -88,21 +112,24 @@ ParameterAssignment ResolveParameter(const std::vector<ParameterDescription>& pa
 
   const ParameterDescription* found = nullptr;
   int id = 0;
-  const std::string folded = Folded(name);
+  const std::string folded = FoldedName(name);
   for (const ParameterDescription& p : parameters)
-    if ((ParseInt(name, &id) && p.id == static_cast<AudioUnitParameterID>(id)) || Folded(p.name) == folded) found = &p;
+    if ((ParseInt(name, &id) && p.id == static_cast<AudioUnitParameterID>(id)) || FoldedName(p.name) == folded) found = &p;
   if (found == nullptr && !folded.empty()) {
     int matches = 0;
     for (const ParameterDescription& p : parameters)
-      if (Folded(p.name).rfind(folded, 0) == 0) {
+      if (FoldedName(p.name).rfind(folded, 0) == 0) {
         found = &p;
         ++matches;
       }
     if (matches > 1) found = nullptr;
   }
-  if (found == nullptr)
-    throw UsageError("unknown parameter '" + name + "' for " + pluginName + "; its parameters are:" +
-                     ParameterList(parameters));
+  if (found == nullptr) {
+    std::vector<std::string> names;
+    for (const ParameterDescription& p : parameters) names.push_back(p.name);
+    throw UsageError("unknown parameter '" + name + "' for " + pluginName + DidYouMean(name, names) +
+                     "; its parameters are:" + ParameterList(parameters));
+  }
 
   double value = 0;
   if (!ParseFloat(valueText, &value) || !std::isfinite(value))
@@ -119,6 +146,7 @@ std::optional<PresetDescription> ApplyUnitSettings(PluginInstance& unit, const U
   const std::vector<PresetDescription> presets = unit.FactoryPresets();
   if (!settings.stateFile.empty()) {
     CFRef<CFPropertyListRef> state = ReadStateFile(settings.stateFile);
+    CheckStateBelongsTo(unit, static_cast<CFDictionaryRef>(state.get()), settings.stateFile);
     unit.RestoreState(state.get());
     // A restore leaves a user preset named after the saved one; a factory
     // preset's name brings that preset, and with it the measure and mode, back.
