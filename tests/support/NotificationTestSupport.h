@@ -105,7 +105,10 @@ struct PeerResult {
 
 // Runs the peer program with args (shell words), with env assignments
 // prefixed, and collects its standard output.
+// The bus confirms observations in the background: the peer starts once it
+// has confirmed those of this process, so what the peer posts reaches them.
 inline PeerResult RunPeer(const std::string& args, const std::string& env = "") {
+  QelvoNotificationCenterWaitUntilConnected(CFNotificationCenterGetDistributedCenter(), 10, nullptr);
   std::string command = (env.empty() ? "" : "env " + env + " ") + QELVO_NOTIFICATIONS_PEER + " " + args;
   PeerResult result;
   FILE* pipe = popen(command.c_str(), "r");
