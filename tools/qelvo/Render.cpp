@@ -177,6 +177,7 @@ int RunRenderCommand(const RenderCommandOptions& options) {
   FileSink sink(writer, info.channels);
   ProgressBar progress("rendering", info.frames, ProgressBar::TerminalAttached());
   if (options.live) {
+    RequireBus("render --live");  // the unit's observation is in place
     std::fprintf(stderr, "qelvo render: following levels on the session bus, in real time\n");
     std::fflush(stderr);
   }
