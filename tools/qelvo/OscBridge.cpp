@@ -62,10 +62,13 @@ lo_server Server(void* server) { return static_cast<lo_server>(server); }
 // catch-all counts what no address took. Returning 1 passes the message on.
 struct OscBridge::Handlers {
   static OscBridge* Self(void* data) { return static_cast<OscBridge*>(data); }
+  // Inside a bundle refused as too deep. Each handler asks: for an address
+  // pattern liblo calls every matching handler, whatever they return.
+  static bool Skipped(const OscBridge* self) { return self->depth_ > kMaxOscBundleDepth; }
 
   static int First(const char*, const char*, lo_arg**, int, lo_message, void* data) {
     OscBridge* self = Self(data);
-    if (self->depth_ > kMaxOscBundleDepth) return 0;  // inside a bundle refused as too deep
+    if (Skipped(self)) return 0;
     self->Count(self->messages_);
     self->addressMatched_ = false;
     self->messageRejected_ = false;
@@ -74,6 +77,7 @@ struct OscBridge::Handlers {
 
   static int Address(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* data) {
     OscBridge* self = Self(data);
+    if (Skipped(self)) return 0;
     std::vector<OscValue> args;
     for (int i = 0; i < argc && types != nullptr && types[i] != '\0'; ++i) {
       OscValue v;
@@ -115,7 +119,7 @@ struct OscBridge::Handlers {
 
   static int Last(const char* path, const char*, lo_arg**, int, lo_message, void* data) {
     OscBridge* self = Self(data);
-    if (!self->addressMatched_) {
+    if (!Skipped(self) && !self->addressMatched_) {
       self->Count(self->unknown_);
       self->Say(std::string("ignored: ") + path + " (no rule for this address)");
     }
@@ -140,7 +144,7 @@ struct OscBridge::Handlers {
   // values, below its own range; those are no packet's fault.
   static void Error(int number, const char* message, const char*) {
     OscBridge* self = tDispatching;
-    if (self == nullptr || number < LO_ENOPATH) return;
+    if (self == nullptr || number < LO_ENOPATH || Skipped(self)) return;
     if (std::strcmp(message, "Invalid bundle") == 0) {
       self->Count(self->malformed_);
       self->Say("malformed packet: a bundle cut short or with an element longer than itself");
