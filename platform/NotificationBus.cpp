@@ -95,11 +95,13 @@ int NotificationBus::Advance(std::string* error) {
   uniqueName_ = unique != nullptr ? unique : "";
   state_ = State::kOpen;
   connectDeadline_ = UINT64_MAX;
+  sentWhileConnecting_ = 0;
   return 1;
 }
 
 void NotificationBus::Flush() {
-  if (bus_ == nullptr) return;
+  // Waiting out a slow greeting is worth it only for notifications of ours.
+  if (bus_ == nullptr || (state_ == State::kConnecting && sentWhileConnecting_ == 0)) return;
   uint64_t end = NowUsec() + kFlushUsec;
   if (state_ == State::kConnecting) end = std::max(end, connectDeadline_);
   for (;;) {
@@ -123,6 +125,7 @@ void NotificationBus::Close() {
   if (bus_ != nullptr) bus_ = sd_bus_close_unref(bus_);
   state_ = State::kClosed;
   connectDeadline_ = UINT64_MAX;
+  sentWhileConnecting_ = 0;
   uniqueName_.clear();
 }
 
@@ -208,6 +211,7 @@ int NotificationBus::Send(CFStringRef name, CFStringRef object, CFDictionaryRef 
   if (r >= 0) r = AppendWireNotification(m, name, object, wireUserInfo);
   if (r >= 0) r = sd_bus_send(bus_, m, nullptr);
   sd_bus_message_unref(m);
+  if (r >= 0 && state_ == State::kConnecting) ++sentWhileConnecting_;
   if (r < 0) {
     if (error != nullptr) *error = std::string("cannot send the notification on the session bus: ") + std::strerror(-r);
     return r;

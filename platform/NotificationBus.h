@@ -99,5 +99,6 @@ class NotificationBus {
   std::map<std::string, Rule> rules_;
   size_t pendingRules_ = 0;
   bool fallbacksWanted_ = false;
+  size_t sentWhileConnecting_ = 0;  // notifications waiting for the greeting
   uint64_t signalCount_ = 0;
 };
