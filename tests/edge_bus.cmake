@@ -6,7 +6,8 @@ if(TARGET AUQelvoBS7)
 else()
   set(edge_bus_have_bundles 0)
 endif()
-foreach(test edge_bus_connect_test edge_bus_reconnect_test edge_bus_open_test edge_bus_osc_test)
+foreach(test edge_bus_connect_test edge_bus_reconnect_test edge_bus_open_test edge_bus_osc_test
+                 edge_bus_concurrency_test)
   if(TARGET ${test})
     target_link_libraries(${test} PRIVATE qelvo_tool)
     target_compile_definitions(${test} PRIVATE QELVO_TOOL="$<TARGET_FILE:qelvo>"
