@@ -18,6 +18,7 @@
 #include "lv2/Lv2Ports.h"
 #include "platform/AudioUnitHost.h"
 #include "platform/Notifications.h"
+#include "support/Eventually.h"
 #include "support/PrivateBus.h"
 #include "support/StuckBus.h"
 #include "support/ToolRunner.h"
@@ -52,16 +53,6 @@ class HangGuard {
   bool returned_ = false;
   std::thread thread_;
 };
-
-template <class Condition>
-bool Eventually(Condition condition, std::chrono::seconds timeout = std::chrono::seconds(20)) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 constexpr uint32_t kBlock = 64;
 // Far above the expected time (well under a millisecond), far below the bus

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "support/Eventually.h"
 #include "support/OscPackets.h"
 #include "tools/qelvo/OscBridge.h"
 #include "tools/qelvo/ToolError.h"
@@ -119,16 +120,6 @@ TEST(EdgeBusOsc, MapRulesAreDispatchedByAddressAndTakeAMessageWhole) {
   ASSERT_EQ(log.size(), 5u);
   EXPECT_EQ(log[2], "rejected: /eeg/alpha: expected at least 2 arguments, got arguments ,f");
   EXPECT_EQ(log[4], "ignored: /kest/level (no rule for this address)");
-}
-
-template <class Condition>
-bool Eventually(Condition condition) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 TEST(EdgeBusOsc, ReceivesOnItsAddressFromTheCallersLoopOrItsOwnThread) {
