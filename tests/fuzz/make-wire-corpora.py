@@ -159,7 +159,7 @@ osc_seed('level-float', False, level)
 osc_seed('level-double', False, message('/kest/level', 'sd', 'BS1V0', -0.25))
 osc_seed('level-int', False, message('/kest/level', 'si', 'BS7V0', 3))
 osc_seed('pattern', False, message('/kest/*', 'sf', 'BS7V0', 2.0))
-osc_seed('bundle', False, bundle(level, message('/kest/level', 'sd', 'peakLV', 1.0), time_tag=4000000000 << 32))
+osc_seed('bundle', False, bundle(level, message('/kest/level', 'sd', 'peakLV', 1.0), time_tag=0xFFFFFFF0 << 32))
 nested = level
 for _ in range(9):
     nested = bundle(nested)

@@ -175,10 +175,10 @@ OscBridge::OscBridge(BridgeMap map, const std::string& address, int port, Sink s
   close(fd);
   server_ = server;
   stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  // Every message at once, whatever its bundle's time tag; no coercion of
-  // argument types, so an integer level is refused rather than converted.
+  // Every message at once, whatever its bundle's time tag. The methods take
+  // any type tags, so liblo converts no argument: an integer level is
+  // refused rather than turned into a float.
   lo_server_enable_queue(server, 0, 1);
-  lo_server_enable_coercion(server, 0);
   lo_server_max_msg_size(server, LO_MAX_UDP_MSG_SIZE);
   lo_server_add_bundle_handlers(server, Handlers::BundleStart, Handlers::BundleEnd, this);
   lo_server_add_method(server, nullptr, nullptr, Handlers::First, this);
