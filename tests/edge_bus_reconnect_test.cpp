@@ -78,7 +78,6 @@ TEST(EdgeBusReconnect, BridgeAndReplayKeepRunningThroughABusRestartAndMonitorSay
   EXPECT_NE(r.out.find("dropped while the session bus was away"), std::string::npos) << r.out;
   const ToolResult m = monitor.Finish(20, true);
   EXPECT_EQ(m.status, 0) << m.err;
-  EXPECT_EQ(m.out.find("BS7V0     2.5"), std::string::npos) << "a level dropped by the bridge arrived after all";
 }
 
 }  // namespace
