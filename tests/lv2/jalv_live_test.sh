@@ -4,6 +4,13 @@
 # private bus; jalv's printed control outputs must show the applied level and
 # both factors. Arguments: the qelvo program, the folder of LV2 bundles.
 set -euo pipefail
+# jackd registers servers machine-wide in /dev/shm, where stale entries of
+# killed servers pile up ("Too many servers already active"): a private
+# /dev/shm when the test may have one.
+if [ -z "${QELVO_PRIVATE_SHM:-}" ] && unshare -m --propagation private true 2>/dev/null; then
+  exec env QELVO_PRIVATE_SHM=1 unshare -m --propagation private \
+    bash -c 'mount -t tmpfs none /dev/shm && exec bash "$0" "$@"' "$0" "$@"
+fi
 qelvo="$(realpath "$1")"
 export LV2_PATH="$(realpath "$2")"
 uri="https://qelvo.org/plugins/AUQelvoBS7"
