@@ -58,7 +58,7 @@ CFNotificationCenterRef RequireBus(const std::string& command) {
     throw ToolError(std::string("no session bus to reach the analyser and the plug-ins") +
                     (address != nullptr && *address != '\0' ? " (cannot connect to " + std::string(address) + ")" : "") +
                     ". Start one just for this command with\n  dbus-run-session -- qelvo " + command +
-                    " ...\nor one for this shell with\n  eval $(dbus-launch --sh-syntax)\nand run the command again.");
+                    " ...\nor one for a shell and the commands it starts with\n  dbus-run-session -- bash\nand run the command there.");
   }
   return center;
 }
