@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -227,8 +228,11 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
   self->sampleRate = rate;
   self->maxFrames = HostMaxBlockLength(features);
   self->presetCount = static_cast<int32_t>(FilterPresets().size());
-  if (!(rate > 0) || !std::isfinite(rate))
-    return FailedStart(self, features, "unusable sample rate " + std::to_string(rate));
+  if (!(rate > 0) || !std::isfinite(rate)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "unusable sample rate %g", rate);
+    return FailedStart(self, features, text);
+  }
   try {
     for (uint32_t c = 0; c < self->channels; ++c) self->scratch[c] = new float[self->maxFrames]();
     if (std::string why = OpenUnit(bundlePath, &self->unit); !why.empty()) return FailedStart(self, features, why);
@@ -236,6 +240,9 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
     self->control.Start(self->unit, HostWorker(features));
   } catch (const std::bad_alloc&) {
     return FailedStart(self, features, "out of memory");
+  } catch (...) {
+    // Nothing may unwind into a C host.
+    return FailedStart(self, features, "unexpected error");
   }
   return self;
 }
