@@ -62,7 +62,7 @@ CFNotificationCenterRef RequireBus(const std::string& command) {
   if (QelvoNotificationCenterWaitUntilConnected(center, kBusWaitSeconds, &reason) < 0) {
     throw ToolError("no session bus to reach the analyser and the plug-ins (" + reason +
                     "). Start one just for this command with\n  dbus-run-session -- qelvo " + command +
-                    " ...\nor one for this shell with\n  eval $(dbus-launch --sh-syntax)\nand run the command again.");
+                    " ...\nor one for a shell and the commands it starts with\n  dbus-run-session -- bash\nand run the command there.");
   }
   return center;
 }
