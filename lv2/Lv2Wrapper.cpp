@@ -198,24 +198,18 @@ void Destroy(Lv2Instance* self) {
   delete self;
 }
 
-// A host that offers no features at all may not check for a failed start:
-// Debian 12's lv2apply, for one, uses the null instance and crashes.
-bool OffersNoFeatures(const LV2_Feature* const* features) { return features == nullptr || features[0] == nullptr; }
-
-// Says why the plug-in cannot start. A host offering features gets the null
-// instance the LV2 contract asks for; one offering none gets an instance with
-// no unit, which renders silence, so that it survives.
+// Says why the plug-in cannot start and answers the null instance LV2 asks
+// for. A host that uses the null instance anyway (Debian 12's lv2apply does)
+// dies, but only after the reason is out: a placeholder that rendered silence
+// would pass a failed start off as a finished render.
 LV2_Handle FailedStart(Lv2Instance* self, const LV2_Feature* const* features, const std::string& why) {
-  const bool placeholder = self != nullptr && OffersNoFeatures(features);
-  Lv2Log(features).Error(std::string(QELVO_LV2_NAME) + " (LV2): cannot start: " + why +
-                         (placeholder ? "; rendering silence" : ""));
+  Lv2Log(features).Error(std::string(QELVO_LV2_NAME) + " (LV2): cannot start: " + why);
   if (self == nullptr) return nullptr;
   self->control.Stop();
   if (self->unit != nullptr) {
     CloseComponent(self->unit);
     self->unit = nullptr;
   }
-  if (placeholder) return self;
   Destroy(self);
   return nullptr;
 }
@@ -279,21 +273,12 @@ bool WantedBypass(const Lv2Instance* self) { return !(Control(self, kLv2PortEnab
 
 void Activate(LV2_Handle handle) {
   auto* self = static_cast<Lv2Instance*>(handle);
-  if (self->unit == nullptr) return;
   AudioUnitReset(self->unit, kAudioUnitScope_Global, 0);
   self->timeStamp = AudioTimeStamp{};
   self->timeStamp.mFlags = kAudioTimeStampSampleTimeValid;
   self->framesToReport = 0;  // the first block reads the unit
   // Not a real-time call: the first block already runs with the chosen preset.
   self->control.ApplyNow(WantedPreset(self), WantedBypass(self));
-}
-
-// A placeholder of a failed start: silence out, meters at zero.
-void RunSilence(Lv2Instance* self, uint32_t frames) {
-  for (uint32_t c = 0; c < self->channels; ++c)
-    if (self->audioOut[c] != nullptr) std::memset(self->audioOut[c], 0, frames * sizeof(float));
-  for (float* meter : self->reportOut)
-    if (meter != nullptr) *meter = 0.0f;
 }
 
 void SetParameter(Lv2Instance* self, AudioUnitParameterID id, float value, float& last) {
@@ -354,7 +339,6 @@ void WriteReport(Lv2Instance* self, uint32_t frames) {
 
 void Run(LV2_Handle handle, uint32_t frames) {
   auto* self = static_cast<Lv2Instance*>(handle);
-  if (self->unit == nullptr) return RunSilence(self, frames);
   for (uint32_t c = 0; c < self->channels; ++c) {
     if (self->audioOut[c] == nullptr) return;
   }

@@ -1,8 +1,6 @@
 // An LV2 plug-in that cannot start says why: through the host's log when it
-// offers one, else on stderr. A host offering features gets the null
-// instance; a host offering none gets an instance that renders silence, since
-// such a host (Debian 12's lv2apply) uses a null instance unchecked. An
-// installed bundle runs the native unit it carries.
+// offers one, else on stderr, and answers the null instance. An installed
+// bundle runs the native unit it carries.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -28,7 +26,7 @@ constexpr const char* kUri = "https://qelvo.org/plugins/AUQelvoBS7";
 
 enum class Unit { kNone, kCarried, kBroken };
 enum class Host { kNoFeatures, kLogAndMap, kMapOnly };
-enum class Outcome { kStarts, kNull, kSilence };
+enum class Outcome { kStarts, kNull };
 
 class Lv2Start : public ::testing::Test {
  protected:
@@ -109,7 +107,7 @@ TEST_F(Lv2Start, SaysWhyItCannotStartAndAnswersWhatTheHostSurvives) {
       {"no unit, log", Unit::kNone, Host::kLogAndMap, 48000, Outcome::kNull,
        "AUQelvoBS7 (LV2): cannot start: no native unit AUQelvoBS7.bundle in "},
       {"no unit, map only", Unit::kNone, Host::kMapOnly, 48000, Outcome::kNull, "cannot start: no native unit"},
-      {"no unit, no features", Unit::kNone, Host::kNoFeatures, 48000, Outcome::kSilence,
+      {"no unit, no features", Unit::kNone, Host::kNoFeatures, 48000, Outcome::kNull,
        "cannot start: no native unit"},
       {"broken unit", Unit::kBroken, Host::kLogAndMap, 48000, Outcome::kNull,
        "cannot start: unreadable native unit: "},
@@ -136,7 +134,7 @@ TEST_F(Lv2Start, SaysWhyItCannotStartAndAnswersWhatTheHostSurvives) {
       EXPECT_EQ(instance, nullptr);
     } else {
       ASSERT_NE(instance, nullptr);
-      EXPECT_EQ(Sounds(instance), c.outcome == Outcome::kStarts);
+      EXPECT_TRUE(Sounds(instance));
       descriptor_->cleanup(instance);
     }
     if (c.message[0] == '\0') {
@@ -154,14 +152,13 @@ TEST_F(Lv2Start, SaysWhyItCannotStartAndAnswersWhatTheHostSurvives) {
       EXPECT_NE(said.find(bundle + "AUQelvoBS7.bundle"), std::string::npos) << said;
       EXPECT_NE(said.find((temp_ / "empty").string()), std::string::npos) << said;
     }
-    if (c.outcome == Outcome::kSilence) {
-      EXPECT_NE(said.find("rendering silence"), std::string::npos) << said;
-    }
   }
 }
 
-// Debian 12's lv2apply offers no features and crashes on a null instance.
-TEST_F(Lv2Start, Lv2applySurvivesAFailedStartAndSaysWhy) {
+// Debian 12's lv2apply offers no features and uses a null instance without
+// checking it: it cannot survive a failed start, but the reason must be out
+// before it dies, and it must not end as if it had rendered.
+TEST_F(Lv2Start, Lv2applyHearsWhyBeforeItFails) {
   if (std::string(QELVO_LV2APPLY).empty()) GTEST_SKIP() << "lv2apply not installed";
   if (QELVO_INSTRUMENTED) GTEST_SKIP() << "an uninstrumented host cannot load a sanitizer build of the plug-in";
   const std::string in = (temp_ / "in.wav").string(), out = (temp_ / "out.wav").string();
@@ -170,7 +167,7 @@ TEST_F(Lv2Start, Lv2applySurvivesAFailedStartAndSaysWhy) {
   const std::string command = std::string("LV2_PATH=") + QELVO_LV2_BUILD_DIR + " " + QELVO_LV2APPLY + " -i " + in +
                               " -o " + out + " " + kUri + " 2>" + err;
   const int status = std::system(command.c_str());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a failed start ended as a render";
   std::ifstream said(err);
   const std::string text((std::istreambuf_iterator<char>(said)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("AUQelvoBS7 (LV2): cannot start: no native unit"), std::string::npos) << text;
