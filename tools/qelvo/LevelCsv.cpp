@@ -23,14 +23,14 @@ bool ParseDouble(std::string_view text, double* out) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
-bool ValidSymbol(std::string_view s) {
+}  // namespace
+
+bool ValidLevelSymbol(std::string_view s) {
   if (s.empty() || s.size() > 64) return false;
   for (char c : s)
     if (c <= ' ' || c == '"' || c == '\'' || c == ',' || c == 0x7F) return false;
   return true;
 }
-
-}  // namespace
 
 long long LevelFrame(double time, double sampleRate) {
   return static_cast<long long>(std::floor(time * sampleRate + 1e-6));
@@ -71,7 +71,7 @@ std::vector<LevelEvent> ParseLevelCsv(std::string_view text, const std::string& 
       throw ToolError(where + "times must not decrease: " + std::string(Trim(line.substr(0, c1))) +
                       " comes after " + lastText);
     const std::string_view symbol = Trim(line.substr(c1 + 1, c2 - c1 - 1));
-    if (!ValidSymbol(symbol)) throw ToolError(where + "the symbol must be a measure name such as BS7V0");
+    if (!ValidLevelSymbol(symbol)) throw ToolError(where + "the symbol must be a measure name such as BS7V0");
     e.symbol = std::string(symbol);
     if (!ParseDouble(line.substr(c2 + 1), &e.level) || !std::isfinite(e.level))
       throw ToolError(where + "the level must be a finite number");

@@ -20,6 +20,10 @@ struct LevelEvent {
 std::vector<LevelEvent> ParseLevelCsv(std::string_view text, const std::string& sourceName);
 std::vector<LevelEvent> ReadLevelCsv(const std::string& path);
 
+// A symbol a recording can hold: 1 to 64 bytes, no spaces, control
+// characters, quotes or commas.
+bool ValidLevelSymbol(std::string_view symbol);
+
 // The audio frame a level belongs to: its time times the rate, rounded down,
 // allowing for a time written in decimal that lands a hair below a frame.
 long long LevelFrame(double time, double sampleRate);

@@ -9,6 +9,7 @@
 
 #include "tools/qelvo/AudioFile.h"
 #include "tools/qelvo/Commands.h"
+#include "tools/qelvo/Live.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
@@ -83,6 +84,12 @@ int main(int argc, char** argv) {
   bridgeCmd->add_option("--timeout", bridge.timeout, "Stop after this many seconds");
   bridgeCmd->add_flag("--verbose", bridge.verbose, "Print every message and what became of it");
 
+  LiveOptions live;
+  CLI::App* liveCmd =
+      app.add_subcommand("live", "Run a plug-in on the desktop's sound: a PipeWire sink or a processed source");
+  AddUnitOptions(liveCmd, live.unit, true);
+  AddLiveOptions(liveCmd, live);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -105,6 +112,7 @@ int main(int argc, char** argv) {
     if (*replayCmd) return RunReplayCommand(replay);
     if (*monitorCmd) return RunMonitorCommand(monitor);
     if (*bridgeCmd) return RunBridgeCommand(bridge);
+    if (*liveCmd) return RunLiveCommand(live);
   } catch (const ToolError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "qelvo: %s\n", e.what());
