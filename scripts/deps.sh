@@ -11,6 +11,7 @@ PACKAGES=(
   libicu-dev
   libcli11-dev libsndfile1-dev libcairo2-dev libfontconfig-dev libplist-dev liblo-dev liblo-tools
   lv2-dev liblilv-dev lilv-utils sordi serdi jalv jackd2
+  libpipewire-0.3-dev pipewire pipewire-bin wireplumber pipewire-jack
 )
 
 SUDO=""

@@ -85,6 +85,11 @@ class BackgroundTool {
   // What arrived on stdout so far.
   const std::string& Out() const { return result_.out; }
 
+  // Sends a signal to the program while it runs.
+  void Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+  }
+
   // Sends SIGTERM (when asked) and collects everything up to the exit.
   ToolResult Finish(double seconds, bool terminate = false) {
     if (terminate && pid_ > 0) kill(pid_, SIGTERM);
