@@ -35,6 +35,8 @@ TEST(LiveConcurrency, ReconfiguringLevelsAndReadingsWhileCyclesRun) {
 
   std::atomic<bool> stop{false};
   std::atomic<long> unfinite{0};
+  // What the graph's buffers carry; it follows a new format a moment later.
+  std::atomic<uint32_t> graphChannels{2};
   std::thread render([&] {
     const Planar input = TestSignal(2, 256, 5);
     Planar out(2, std::vector<float>(256));
@@ -42,8 +44,7 @@ TEST(LiveConcurrency, ReconfiguringLevelsAndReadingsWhileCyclesRun) {
     float* o[2] = {out[0].data(), out[1].data()};
     uint64_t position = 0;
     while (!stop.load()) {
-      // The graph's channel count follows the configuration a moment later.
-      const uint32_t channels = processor.Channels() == 1 ? 1 : 2;
+      const uint32_t channels = graphChannels.load();
       processor.Process(in, o, channels, 256, LiveCycle{true, position, 256, 48000, 0});
       position += 256;
       for (uint32_t c = 0; c < channels; ++c)
@@ -65,6 +66,8 @@ TEST(LiveConcurrency, ReconfiguringLevelsAndReadingsWhileCyclesRun) {
     processor.Pause();
     processor.Configure(formats[round % 4].rate, formats[round % 4].channels);
     processor.Resume();
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    graphChannels.store(formats[round % 4].channels);
     log.Collect(processor);
     (void)processor.Counters();
     (void)processor.TakeRecentLongestShare();

@@ -234,6 +234,7 @@ int RunLiveCommand(const LiveOptions& options) {
   summary.renderFailures = c.renderFailures;
   summary.longestNs = c.longestNs;
   summary.longestShare = c.longestShare;
+  summary.averageShare = c.quantumNs > 0 ? static_cast<double>(c.busyNs) / static_cast<double>(c.quantumNs) : 0;
   std::printf("%s\n", LiveSummaryLine(summary).c_str());
   std::fflush(stdout);
   bridge.reset();

@@ -146,7 +146,9 @@ struct LiveGraph::Impl {
     pw_init(nullptr, nullptr);
     loop = pw_main_loop_new(nullptr);
     if (loop == nullptr) throw ToolError(std::string("cannot start a PipeWire loop: ") + std::strerror(errno));
-    context = pw_context_new(pw_main_loop_get_loop(loop), nullptr, 0);
+    // The real-time client setup: the processing thread asks for real-time
+    // scheduling, as players and the server's own threads do.
+    context = pw_context_new(pw_main_loop_get_loop(loop), pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
     if (context == nullptr) throw ToolError(std::string("cannot start a PipeWire context: ") + std::strerror(errno));
     core = pw_context_connect(context, nullptr, 0);
     if (core == nullptr) {

@@ -42,6 +42,7 @@ std::string LiveSummaryLine(const LiveSummary& s) {
                      Plural(s.levels, "level", "levels") + " received, " + Plural(s.xruns, "xrun", "xruns");
   if (s.renderFailures > 0) line += ", " + Plural(s.renderFailures, "failed render", "failed renders");
   line += ", longest callback " + Format("%.0f", static_cast<double>(s.longestNs) / 1000.0) + " us";
-  if (s.longestShare > 0) line += " (at most " + Percent(s.longestShare) + " of a cycle)";
+  if (s.longestShare > 0)
+    line += " (at most " + Percent(s.longestShare) + " of a cycle, " + Percent(s.averageShare) + " on average)";
   return line;
 }

@@ -30,8 +30,9 @@ struct LiveSummary {
   uint64_t renderFailures = 0;
   uint64_t longestNs = 0;
   double longestShare = 0;
+  double averageShare = 0;     // all callbacks' time over all cycles' time
 };
 
 // "qelvo live: stopped after 12.3 s of audio: 4 levels received, 0 xruns,
-// longest callback 57 us (at most 2.3% of a cycle)"
+// longest callback 57 us (at most 2.3% of a cycle, 0.4% on average)"
 std::string LiveSummaryLine(const LiveSummary& summary);
