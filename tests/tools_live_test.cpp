@@ -301,9 +301,12 @@ TEST(LiveStatusText, ShowsTheLevelOnlyOnceOneCameAndTheCallbackShareOnlyWithCycl
   EXPECT_EQ(LiveStatusLine(s),
             "BS7V0 12.5 | gain x1.25  cutoff x2.18 | gain | 256 @ 48000 Hz | xruns 2 | callback 1.2% (peak 25%)");
 
-  LiveSummary summary{61.25, 1, 0, 0, 57400, 0.023, 0.0041};
+  LiveSummary summary{61.25, 1, 0, 0, 0, 0, 57400, 0.023, 0.0041};
   EXPECT_EQ(LiveSummaryLine(summary), "qelvo live: stopped after 61.2 s of audio: 1 level received, 0 xruns, "
                                       "longest callback 57 us (at most 2.3% of a cycle, 0.4% on average)");
+  summary.missedCycles = 2;
+  summary.missingBuffers = 1;
+  EXPECT_NE(LiveSummaryLine(summary).find(" 3 xruns (2 missed cycles, 1 without buffers), "), std::string::npos);
 }
 
 }  // namespace

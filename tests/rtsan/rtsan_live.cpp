@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "RealtimeCanary.h"
 #include "platform/AudioUnitHost.h"
 #include "platform/ComponentLoader.h"
 #include "platform/Notifications.h"
@@ -28,15 +29,6 @@ namespace {
 void Cycle(LiveProcessor& processor, const float* const* in, float* const* out, uint32_t frames,
            const LiveCycle& cycle) [[clang::nonblocking]] {
   processor.Process(in, out, 2, frames, cycle);
-}
-
-__attribute__((noinline)) int* Allocate() { return new int(1); }
-
-int Canary() [[clang::nonblocking]] {
-  int* volatile p = Allocate();
-  const int value = *p;
-  delete p;
-  return value;
 }
 
 // A level as the analyser posts it; it reaches the unit's listener on the
@@ -58,7 +50,7 @@ void PostLevel(double level) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--canary") == 0) {
     std::printf("canary: allocating inside a real-time function\n");
-    return Canary() == 1 ? 0 : 1;
+    return rtsan_canary::Canary() == 1 ? 0 : 1;
   }
   // Levels stay in this process.
   unsetenv("DBUS_SESSION_BUS_ADDRESS");

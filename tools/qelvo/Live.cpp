@@ -230,7 +230,9 @@ int RunLiveCommand(const LiveOptions& options) {
   LiveSummary summary;
   summary.seconds = seconds;
   summary.levels = levels.Count().load();
-  summary.xruns = c.xruns;
+  summary.missedCycles = c.missedCycles;
+  summary.lateCycles = c.lateCycles;
+  summary.missingBuffers = c.missingBuffers;
   summary.renderFailures = c.renderFailures;
   summary.longestNs = c.longestNs;
   summary.longestShare = c.longestShare;

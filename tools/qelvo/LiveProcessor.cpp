@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/AudioUnitHost.h"
+#include "tools/qelvo/FloatFormat.h"
 #include "tools/qelvo/StatusNames.h"
 #include "tools/qelvo/ToolError.h"
 
@@ -67,15 +68,7 @@ void LiveProcessor::Configure(double sampleRate, uint32_t channels) {
   if (channels_ != 0) AudioUnitUninitialize(unit_);
   channels_ = 0;
 
-  AudioStreamBasicDescription format{};
-  format.mSampleRate = sampleRate;
-  format.mFormatID = kAudioFormatLinearPCM;
-  format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
-  format.mBytesPerPacket = sizeof(float);
-  format.mFramesPerPacket = 1;
-  format.mBytesPerFrame = sizeof(float);
-  format.mChannelsPerFrame = channels;
-  format.mBitsPerChannel = 32;
+  const AudioStreamBasicDescription format = PlanarFloatFormat(sampleRate, channels);
   const std::string what = std::to_string(channels) + " channel" + (channels == 1 ? "" : "s") + " at " +
                            std::to_string(static_cast<long long>(sampleRate)) + " Hz";
   Set(unit_, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, &format, sizeof format, what.c_str());
@@ -165,7 +158,8 @@ void LiveProcessor::Process(const float* const* in, float* const* out, uint32_t 
   quantum_.store(static_cast<uint32_t>(cycleFrames), std::memory_order_relaxed);
   NoteTiming(end - start, clockRate > 0 ? cycleFrames * 1'000'000'000u / clockRate : 0);
   // Finished after the graph wanted the next cycle to start: this one was late.
-  if (cycle.valid && cycle.deadlineNs != 0 && end > cycle.deadlineNs) xruns_.fetch_add(1, std::memory_order_relaxed);
+  if (cycle.valid && cycle.deadlineNs != 0 && end > cycle.deadlineNs)
+    lateCycles_.fetch_add(1, std::memory_order_relaxed);
   inProcess_.store(false, std::memory_order_release);
 }
 
@@ -173,7 +167,7 @@ void LiveProcessor::CheckClock(const LiveCycle& cycle) noexcept {
   if (resync_.exchange(false, std::memory_order_acq_rel)) haveExpected_ = false;
   if (!cycle.valid) return;
   // The clock moved on further than one cycle: cycles went by without us.
-  if (haveExpected_ && cycle.position > expectedPosition_) xruns_.fetch_add(1, std::memory_order_relaxed);
+  if (haveExpected_ && cycle.position > expectedPosition_) missedCycles_.fetch_add(1, std::memory_order_relaxed);
   expectedPosition_ = cycle.position + cycle.duration;
   haveExpected_ = true;
 }
@@ -208,7 +202,10 @@ LiveCounters LiveProcessor::Counters() const {
   LiveCounters c;
   c.cycles = cycles_.load(std::memory_order_relaxed);
   c.frames = frames_.load(std::memory_order_relaxed);
-  c.xruns = xruns_.load(std::memory_order_relaxed);
+  c.missedCycles = missedCycles_.load(std::memory_order_relaxed);
+  c.lateCycles = lateCycles_.load(std::memory_order_relaxed);
+  c.missingBuffers = missingBuffers_.load(std::memory_order_relaxed);
+  c.xruns = c.missedCycles + c.lateCycles + c.missingBuffers;
   c.renderFailures = renderFailures_.load(std::memory_order_relaxed);
   c.busyNs = busyNs_.load(std::memory_order_relaxed);
   c.quantumNs = quantumNs_.load(std::memory_order_relaxed);

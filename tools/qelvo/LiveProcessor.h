@@ -44,7 +44,10 @@ struct LevelSighting {
 struct LiveCounters {
   uint64_t cycles = 0;
   uint64_t frames = 0;         // since the last configuration
-  uint64_t xruns = 0;          // missed cycles, late finishes and missing buffers
+  uint64_t xruns = 0;          // the three below together
+  uint64_t missedCycles = 0;   // the clock moved on further than one cycle
+  uint64_t lateCycles = 0;     // finished after the graph's deadline
+  uint64_t missingBuffers = 0; // a cycle without its buffers
   uint64_t renderFailures = 0;
   uint64_t busyNs = 0;         // time spent in the callback, summed
   uint64_t quantumNs = 0;      // the cycles' own duration, summed
@@ -91,7 +94,7 @@ class LiveProcessor {
   void Process(const float* const* in, float* const* out, uint32_t channelCount, uint32_t frames,
                const LiveCycle& cycle) noexcept;
   // [render] A cycle whose buffers could not be had: an xrun.
-  void CountMissingBuffer() noexcept { xruns_.fetch_add(1, std::memory_order_relaxed); }
+  void CountMissingBuffer() noexcept { missingBuffers_.fetch_add(1, std::memory_order_relaxed); }
 
   // [any]
   LiveCounters Counters() const;
@@ -126,7 +129,8 @@ class LiveProcessor {
   uint64_t lastLevelCount_ = 0;
 
   // Written by the render thread, read anywhere.
-  std::atomic<uint64_t> cycles_{0}, frames_{0}, xruns_{0}, renderFailures_{0};
+  std::atomic<uint64_t> cycles_{0}, frames_{0}, renderFailures_{0};
+  std::atomic<uint64_t> missedCycles_{0}, lateCycles_{0}, missingBuffers_{0};
   std::atomic<uint64_t> busyNs_{0}, quantumNs_{0}, longestNs_{0};
   std::atomic<uint32_t> quantum_{0};
   std::atomic<double> longestShare_{0}, recentLongestShare_{0};

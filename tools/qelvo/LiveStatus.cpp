@@ -38,8 +38,17 @@ std::string LiveStatusLine(const LiveStatus& s) {
 }
 
 std::string LiveSummaryLine(const LiveSummary& s) {
+  const uint64_t xruns = s.missedCycles + s.lateCycles + s.missingBuffers;
   std::string line = "qelvo live: stopped after " + Format("%.1f", s.seconds) + " s of audio: " +
-                     Plural(s.levels, "level", "levels") + " received, " + Plural(s.xruns, "xrun", "xruns");
+                     Plural(s.levels, "level", "levels") + " received, " + Plural(xruns, "xrun", "xruns");
+  if (xruns > 0) {
+    std::string kinds;
+    if (s.missedCycles > 0) kinds += Plural(s.missedCycles, "missed cycle", "missed cycles");
+    if (s.lateCycles > 0) kinds += (kinds.empty() ? "" : ", ") + std::to_string(s.lateCycles) + " late";
+    if (s.missingBuffers > 0)
+      kinds += (kinds.empty() ? "" : ", ") + std::to_string(s.missingBuffers) + " without buffers";
+    line += " (" + kinds + ")";
+  }
   if (s.renderFailures > 0) line += ", " + Plural(s.renderFailures, "failed render", "failed renders");
   line += ", longest callback " + Format("%.0f", static_cast<double>(s.longestNs) / 1000.0) + " us";
   if (s.longestShare > 0)

@@ -26,13 +26,14 @@ std::string LiveStatusLine(const LiveStatus& status);
 struct LiveSummary {
   double seconds = 0;          // of audio processed
   uint64_t levels = 0;
-  uint64_t xruns = 0;
+  uint64_t missedCycles = 0, lateCycles = 0, missingBuffers = 0;  // the xruns
   uint64_t renderFailures = 0;
   uint64_t longestNs = 0;
   double longestShare = 0;
   double averageShare = 0;     // all callbacks' time over all cycles' time
 };
 
-// "qelvo live: stopped after 12.3 s of audio: 4 levels received, 0 xruns,
-// longest callback 57 us (at most 2.3% of a cycle, 0.4% on average)"
+// "qelvo live: stopped after 12.3 s of audio: 4 levels received, 3 xruns
+// (2 missed cycles, 1 late), longest callback 57 us (at most 2.3% of a
+// cycle, 0.4% on average)"
 std::string LiveSummaryLine(const LiveSummary& summary);
