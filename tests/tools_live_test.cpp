@@ -304,9 +304,9 @@ TEST(LiveStatusText, ShowsTheLevelOnlyOnceOneCameAndTheCallbackShareOnlyWithCycl
   LiveSummary summary{61.25, 1, 0, 0, 0, 0, 57400, 0.023, 0.0041};
   EXPECT_EQ(LiveSummaryLine(summary), "qelvo live: stopped after 61.2 s of audio: 1 level received, 0 xruns, "
                                       "longest callback 57 us (at most 2.3% of a cycle, 0.4% on average)");
-  summary.missedCycles = 2;
+  summary.skippedCycles = 2;
   summary.missingBuffers = 1;
-  EXPECT_NE(LiveSummaryLine(summary).find(" 3 xruns (2 missed cycles, 1 without buffers), "), std::string::npos);
+  EXPECT_NE(LiveSummaryLine(summary).find(" 3 xruns (2 skipped cycles, 1 without buffers), "), std::string::npos);
 }
 
 }  // namespace

@@ -66,6 +66,23 @@ write(sys.argv[1], int(sys.argv[2]))
 write(sys.argv[3], 4)
 PY
 
+# PipeWire's own count of xruns (pw-top's ERR column), read off a terminal
+# that tmux keeps: "ours" for qelvo live's two nodes, "driver" for the
+# drivers. A dash without tmux.
+graph_errors() {
+  command -v tmux >/dev/null || { echo "-"; return; }
+  tmux -L qelvo-live-bench new-session -d -x 200 -y 50 "pw-top"
+  sleep 2
+  local screen
+  screen="$(tmux -L qelvo-live-bench capture-pane -p)"
+  tmux -L qelvo-live-bench kill-server
+  if [ "$1" = ours ]; then
+    awk '/qelvo-AUQelvoBS7/ { n += $9 } END { print n + 0 }' <<<"$screen"
+  else
+    awk '$1 == "R" && $NF != "" && $(NF-1) != "+" && ($NF == "test-sink" || $NF == "bench-source") { n += $9 } END { print n + 0 }' <<<"$screen"
+  fi
+}
+
 # The player's own output and the sink's monitor in one recording: how many
 # frames lie between them.
 distance() {
@@ -103,6 +120,7 @@ print(max(set(found), key=found.count) if found else 'none')
 PY
 }
 
+kinds_seen=()
 busy=()
 for _ in $(seq "$BUSY"); do
   sh -c 'while :; do :; done' &
@@ -110,7 +128,8 @@ for _ in $(seq "$BUSY"); do
   pids+=($!)
 done
 
-printf '%-8s %-8s %-6s %-14s %-14s %-10s %-10s %-10s\n' quantum seconds xruns "mean share" "max share" "longest" latency "added"
+printf '%-8s %-8s %-6s %-10s %-10s %-10s %-10s %-10s %-10s %-6s\n' quantum seconds xruns "graph ERR" "ours ERR" \
+  "mean share" "max share" "longest" latency "added"
 for q in "${QUANTA[@]}"; do
   pw-metadata -n settings 0 clock.force-quantum "$q" >/dev/null
   sleep 0.5
@@ -120,11 +139,20 @@ for q in "${QUANTA[@]}"; do
   player=$!
   pids+=($player)
   sleep 1
-  summary="$("$QELVO" live --plugin AUQelvoBS7 --preset 1 --capture bench-source --target test-sink --quiet \
-             --duration "$SECONDS_EACH" | tail -1)"
+  driverBefore="$(graph_errors driver)"
+  "$QELVO" live --plugin AUQelvoBS7 --preset 1 --capture bench-source --target test-sink --quiet \
+    --duration "$SECONDS_EACH" >"$work/live.out" &
+  live=$!
+  sleep $((SECONDS_EACH > 5 ? SECONDS_EACH - 3 : 2))
+  ours="$(graph_errors ours)"
+  driverAfter="$(graph_errors driver)"
+  wait $live
+  summary="$(tail -1 "$work/live.out")"
   kill "$player" 2>/dev/null || true
   wait "$player" 2>/dev/null || true
-  xruns="$(sed -n 's/.* \([0-9]*\) xruns\{0,1\},.*/\1/p' <<<"$summary")"
+  xruns="$(grep -o '[0-9]* xruns\{0,1\}' <<<"$summary" | head -1 | cut -d' ' -f1)"
+  kinds="$(sed -n 's/.* xruns (\([^)]*\)).*/\1/p' <<<"$summary")"
+  [ -z "$kinds" ] || kinds_seen+=("quantum $q: $kinds")
   seconds="$(sed -n 's/.*stopped after \([0-9.]*\) s.*/\1/p' <<<"$summary")"
   longest="$(sed -n 's/.*longest callback \([0-9]*\) us.*/\1 us/p' <<<"$summary")"
   maxShare="$(sed -n 's/.*at most \([0-9.]*%\).*/\1/p' <<<"$summary")"
@@ -138,8 +166,12 @@ for q in "${QUANTA[@]}"; do
   kill -INT "$live"; wait "$live" || true
   added="?"
   if [[ "$direct" =~ ^-?[0-9]+$ && "$through" =~ ^-?[0-9]+$ ]]; then added=$((through - direct)); fi
-  printf '%-8s %-8s %-6s %-14s %-14s %-10s %-10s %-10s\n' "$q" "$seconds" "$xruns" "$meanShare" "$maxShare" \
-    "$longest" "$through/$direct" "$added"
+  graphErr="-"
+  if [[ "$driverBefore" =~ ^[0-9]+$ && "$driverAfter" =~ ^[0-9]+$ ]]; then graphErr=$((driverAfter - driverBefore)); fi
+  printf '%-8s %-8s %-6s %-10s %-10s %-10s %-10s %-10s %-10s %-6s\n' "$q" "$seconds" "$xruns" "$graphErr" "$ours" \
+    "$meanShare" "$maxShare" "$longest" "$through/$direct" "$added"
 done
 pw-metadata -n settings 0 clock.force-quantum 0 >/dev/null
+for k in "${kinds_seen[@]}"; do echo "xruns at $k"; done
+echo "(xruns: as qelvo live counts them; graph ERR: the drivers' xruns meanwhile, ours ERR: its nodes', as pw-top shows them)"
 echo "(latency: frames from the player's output to the sink's monitor through qelvo live / without it; added: the difference)"

@@ -230,7 +230,7 @@ int RunLiveCommand(const LiveOptions& options) {
   LiveSummary summary;
   summary.seconds = seconds;
   summary.levels = levels.Count().load();
-  summary.missedCycles = c.missedCycles;
+  summary.skippedCycles = c.skippedCycles;
   summary.lateCycles = c.lateCycles;
   summary.missingBuffers = c.missingBuffers;
   summary.renderFailures = c.renderFailures;

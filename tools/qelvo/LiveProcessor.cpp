@@ -167,7 +167,7 @@ void LiveProcessor::CheckClock(const LiveCycle& cycle) noexcept {
   if (resync_.exchange(false, std::memory_order_acq_rel)) haveExpected_ = false;
   if (!cycle.valid) return;
   // The clock moved on further than one cycle: cycles went by without us.
-  if (haveExpected_ && cycle.position > expectedPosition_) missedCycles_.fetch_add(1, std::memory_order_relaxed);
+  if (haveExpected_ && cycle.position > expectedPosition_) skippedCycles_.fetch_add(1, std::memory_order_relaxed);
   expectedPosition_ = cycle.position + cycle.duration;
   haveExpected_ = true;
 }
@@ -202,10 +202,10 @@ LiveCounters LiveProcessor::Counters() const {
   LiveCounters c;
   c.cycles = cycles_.load(std::memory_order_relaxed);
   c.frames = frames_.load(std::memory_order_relaxed);
-  c.missedCycles = missedCycles_.load(std::memory_order_relaxed);
+  c.skippedCycles = skippedCycles_.load(std::memory_order_relaxed);
   c.lateCycles = lateCycles_.load(std::memory_order_relaxed);
   c.missingBuffers = missingBuffers_.load(std::memory_order_relaxed);
-  c.xruns = c.missedCycles + c.lateCycles + c.missingBuffers;
+  c.xruns = c.skippedCycles + c.lateCycles + c.missingBuffers;
   c.renderFailures = renderFailures_.load(std::memory_order_relaxed);
   c.busyNs = busyNs_.load(std::memory_order_relaxed);
   c.quantumNs = quantumNs_.load(std::memory_order_relaxed);

@@ -45,7 +45,7 @@ struct LiveCounters {
   uint64_t cycles = 0;
   uint64_t frames = 0;         // since the last configuration
   uint64_t xruns = 0;          // the three below together
-  uint64_t missedCycles = 0;   // the clock moved on further than one cycle
+  uint64_t skippedCycles = 0;  // the clock moved on by more than one cycle: nobody processed one
   uint64_t lateCycles = 0;     // finished after the graph's deadline
   uint64_t missingBuffers = 0; // a cycle without its buffers
   uint64_t renderFailures = 0;
@@ -85,7 +85,7 @@ class LiveProcessor {
   // (null: none). Changes are reported through TakeLevelSightings.
   void WatchLevelCount(const std::atomic<uint64_t>* count) { levelCount_ = count; }
   // [control] The clock may jump on the next cycle (the stream was paused):
-  // that jump is no missed cycle.
+  // that jump is no skipped cycle.
   void Resync() { resync_.store(true, std::memory_order_release); }
 
   // [render] One cycle. in has channelCount buffers (a null one is silence),
@@ -130,7 +130,7 @@ class LiveProcessor {
 
   // Written by the render thread, read anywhere.
   std::atomic<uint64_t> cycles_{0}, frames_{0}, renderFailures_{0};
-  std::atomic<uint64_t> missedCycles_{0}, lateCycles_{0}, missingBuffers_{0};
+  std::atomic<uint64_t> skippedCycles_{0}, lateCycles_{0}, missingBuffers_{0};
   std::atomic<uint64_t> busyNs_{0}, quantumNs_{0}, longestNs_{0};
   std::atomic<uint32_t> quantum_{0};
   std::atomic<double> longestShare_{0}, recentLongestShare_{0};

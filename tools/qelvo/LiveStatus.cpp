@@ -38,12 +38,12 @@ std::string LiveStatusLine(const LiveStatus& s) {
 }
 
 std::string LiveSummaryLine(const LiveSummary& s) {
-  const uint64_t xruns = s.missedCycles + s.lateCycles + s.missingBuffers;
+  const uint64_t xruns = s.skippedCycles + s.lateCycles + s.missingBuffers;
   std::string line = "qelvo live: stopped after " + Format("%.1f", s.seconds) + " s of audio: " +
                      Plural(s.levels, "level", "levels") + " received, " + Plural(xruns, "xrun", "xruns");
   if (xruns > 0) {
     std::string kinds;
-    if (s.missedCycles > 0) kinds += Plural(s.missedCycles, "missed cycle", "missed cycles");
+    if (s.skippedCycles > 0) kinds += Plural(s.skippedCycles, "skipped cycle", "skipped cycles");
     if (s.lateCycles > 0) kinds += (kinds.empty() ? "" : ", ") + std::to_string(s.lateCycles) + " late";
     if (s.missingBuffers > 0)
       kinds += (kinds.empty() ? "" : ", ") + std::to_string(s.missingBuffers) + " without buffers";

@@ -26,7 +26,7 @@ std::string LiveStatusLine(const LiveStatus& status);
 struct LiveSummary {
   double seconds = 0;          // of audio processed
   uint64_t levels = 0;
-  uint64_t missedCycles = 0, lateCycles = 0, missingBuffers = 0;  // the xruns
+  uint64_t skippedCycles = 0, lateCycles = 0, missingBuffers = 0;  // the xruns
   uint64_t renderFailures = 0;
   uint64_t longestNs = 0;
   double longestShare = 0;
@@ -34,6 +34,6 @@ struct LiveSummary {
 };
 
 // "qelvo live: stopped after 12.3 s of audio: 4 levels received, 3 xruns
-// (2 missed cycles, 1 late), longest callback 57 us (at most 2.3% of a
+// (2 skipped cycles, 1 late), longest callback 57 us (at most 2.3% of a
 // cycle, 0.4% on average)"
 std::string LiveSummaryLine(const LiveSummary& summary);
