@@ -113,7 +113,7 @@ first = next(k for k, s in enumerate(x) if s != 0)
 # common distance wins.
 found = []
 for at in range(first + 48000, len(x) - 48000, 24000):
-    for d in range(-8192, 8193):
+    for d in range(0, 8193):  # the monitor never leads the player
         if all(0 <= at + k + d < len(y) and y[at + k + d] == x[at + k] for k in range(128)):
             found.append(d); break
 print(max(set(found), key=found.count) if found else 'none')
