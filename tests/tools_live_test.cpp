@@ -98,7 +98,7 @@ TEST_F(LiveParts, SilenceWhilePausedUnconfiguredOrOnAnotherChannelCount) {
   EXPECT_EQ(processor.Counters().cycles, 1u);
 }
 
-TEST_F(LiveParts, CountsMissedCyclesLateFinishesAndMissingBuffersAsXruns) {
+TEST_F(LiveParts, CountsSkippedCyclesLateFinishesAndMissingBuffersAsXruns) {
   struct Step {
     uint64_t position;
     uint64_t deadline;  // 1: long past
