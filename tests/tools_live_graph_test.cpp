@@ -282,11 +282,20 @@ TEST_F(LiveGraph, AddsNoLatencyToTheGraph) {
   EXPECT_EQ(through, direct);
 }
 
-TEST_F(LiveGraph, StopsCleanlyOnSigintAndSigterm) {
-  for (int signal : {SIGINT, SIGTERM}) {
+TEST_F(LiveGraph, ShowsAsASinkNamedAfterThePresetAndStopsCleanlyOnSigintAndSigterm) {
+  struct Case {
+    int signal;
+    std::vector<std::string> args;
+    const char* description;  // what the sound settings show
+  };
+  for (const Case& c : {Case{SIGINT, {"--preset", "1"}, "Qelvo AUQelvoBS7 (LCH Count-Filter)"},
+                        Case{SIGTERM, {"--target", "test-sink"}, "Qelvo AUQelvoBS7 (LCH Count-Gain)"}}) {
+    const int signal = c.signal;
     SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
-    auto live = StartLive({"--preset", "1", "--target", "test-sink"});
-    EXPECT_TRUE(PrivateGraph::Contains(RunTool({"pw-cli", "ls", "Node"}).out, "\"" + kSink + "\""));
+    auto live = StartLive(c.args);
+    const std::string nodes = RunTool({"pw-cli", "ls", "Node"}).out;
+    EXPECT_TRUE(PrivateGraph::Contains(nodes, "node.name = \"" + kSink + "\""));
+    EXPECT_TRUE(PrivateGraph::Contains(nodes, std::string("node.description = \"") + c.description + "\"")) << nodes;
     live->Signal(signal);
     const ToolResult r = live->Finish(60);
     EXPECT_FALSE(r.timedOut);

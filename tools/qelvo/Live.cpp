@@ -110,9 +110,17 @@ int RunLiveCommand(const LiveOptions& options) {
   PluginInstance unit(options.unit.plugin);
   unit.SetFormat(kProvisionalRate, options.channels > 0 ? options.channels : 2);
   std::optional<PresetDescription> preset = ApplyUnitSettings(unit, options.unit);
-  if (!preset) {
+  if (!preset && options.unit.stateFile.empty()) {
+    // The unit follows its first preset's measure until told otherwise; say which.
+    const std::vector<PresetDescription> presets = unit.FactoryPresets();
+    if (!presets.empty()) {
+      unit.SelectFactoryPreset(presets.front());
+      preset = presets.front();
+    }
+  } else if (!preset) {
+    // A saved state's own preset name, unless it has none.
     const PresetDescription current = unit.CurrentPreset();
-    if (current.number >= 0 || !current.name.empty()) preset = current;
+    if (!current.name.empty() && current.name != "Untitled") preset = current;
   }
   const std::optional<PresetMeasure> measure = FollowedMeasure(unit, preset);
   std::string what = unit.Name();
@@ -131,6 +139,10 @@ int RunLiveCommand(const LiveOptions& options) {
   // Made now, so an unwritable place fails before anything runs.
   std::optional<AtomicOutput> levelFile;
   if (!options.recordLevels.empty()) levelFile.emplace(options.recordLevels);
+  // The input file needs the graph's rate to be made; its place is tried now.
+  if (!options.recordInput.empty()) {
+    AtomicOutput probe(options.recordInput);
+  }
 
   std::unique_ptr<LiveOscBridge> bridge;
   if (options.oscPort >= 0) bridge = StartLiveOscBridge(options.oscPort, options.mapFile);
