@@ -307,6 +307,18 @@ TEST_F(LiveGraph, ShowsAsASinkNamedAfterThePresetAndStopsCleanlyOnSigintAndSigte
   }
 }
 
+TEST_F(LiveGraph, SetsTheUnitUpAgainWhenTheGraphChangesItsRate) {
+  auto live = StartLive({"--preset", "1", "--record-input", dir_.File("input.wav")});
+  EXPECT_NE(live->Out().find("running at 48000 Hz, 2 channels"), std::string::npos) << live->Out();
+  ASSERT_EQ(RunTool({"pw-metadata", "-n", "settings", "0", "clock.force-rate", "44100"}).status, 0);
+  EXPECT_TRUE(live->WaitForOutput("running at 44100 Hz, 2 channels", 60)) << live->Out();
+  EXPECT_TRUE(live->WaitForOutput("the input recording stops here", 10));
+  const ToolResult r = Stop(live);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // What was recorded before the change keeps its rate.
+  EXPECT_EQ(ReadAudio(dir_.File("input.wav")).rate, 48000);
+}
+
 TEST_F(LiveGraph, RefusesTargetsTheGraphDoesNotHave) {
   struct Case {
     std::vector<std::string> args;

@@ -271,31 +271,6 @@ struct LiveGraph::Impl {
     const uint32_t channels = std::min<uint32_t>(ob->n_datas, kLiveMaxChannels);
     const float* inPtr[kLiveMaxChannels] = {};
     float* outPtr[kLiveMaxChannels] = {};
-
-    uint32_t frames = UINT32_MAX;
-    for (uint32_t c = 0; c < channels; ++c) {
-      outPtr[c] = static_cast<float*>(ob->datas[c].data);
-      frames = std::min(frames, ob->datas[c].maxsize / static_cast<uint32_t>(sizeof(float)));
-      if (outPtr[c] == nullptr) frames = 0;
-    }
-    if (in != nullptr) {
-      spa_buffer* ib = in->buffer;
-      uint32_t inFrames = UINT32_MAX;
-      for (uint32_t c = 0; c < channels && c < ib->n_datas; ++c) {
-        const spa_data& d = ib->datas[c];
-        if (d.data == nullptr || d.chunk == nullptr) continue;
-        const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
-        const uint32_t size = std::min(d.chunk->size, d.maxsize - offset);
-        inPtr[c] = SPA_PTROFF(d.data, offset, const float);
-        inFrames = std::min(inFrames, size / static_cast<uint32_t>(sizeof(float)));
-      }
-      if (inFrames != UINT32_MAX) frames = std::min(frames, inFrames);
-    } else {
-      self->processor->CountMissingBuffer();
-      if (out->requested > 0) frames = std::min<uint64_t>(frames, out->requested);
-    }
-    if (frames == UINT32_MAX) frames = 0;
-
     LiveCycle cycle;
     if (const spa_io_position* pos = self->position.load(std::memory_order_acquire)) {
       cycle.valid = true;
@@ -304,7 +279,30 @@ struct LiveGraph::Impl {
       cycle.rate = pos->clock.rate.denom;
       cycle.deadlineNs = pos->clock.next_nsec;
     }
-    self->processor->Process(inPtr, outPtr, channels, frames, cycle);
+
+    // As much as came in; without input, what the cycle asks for. Never
+    // more, or the surplus would queue up as latency.
+    uint64_t frames = cycle.valid && cycle.duration > 0 ? cycle.duration : out->requested;
+    if (in != nullptr) {
+      spa_buffer* ib = in->buffer;
+      uint64_t inFrames = UINT64_MAX;
+      for (uint32_t c = 0; c < channels && c < ib->n_datas; ++c) {
+        const spa_data& d = ib->datas[c];
+        if (d.data == nullptr || d.chunk == nullptr) continue;
+        const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
+        const uint32_t size = std::min(d.chunk->size, d.maxsize - offset);
+        inPtr[c] = SPA_PTROFF(d.data, offset, const float);
+        inFrames = std::min<uint64_t>(inFrames, size / sizeof(float));
+      }
+      if (inFrames != UINT64_MAX) frames = inFrames;
+    } else {
+      self->processor->CountMissingBuffer();
+    }
+    for (uint32_t c = 0; c < channels; ++c) {
+      outPtr[c] = static_cast<float*>(ob->datas[c].data);
+      frames = outPtr[c] == nullptr ? 0 : std::min<uint64_t>(frames, ob->datas[c].maxsize / sizeof(float));
+    }
+    self->processor->Process(inPtr, outPtr, channels, static_cast<uint32_t>(frames), cycle);
 
     for (uint32_t c = 0; c < channels; ++c) {
       ob->datas[c].chunk->offset = 0;
