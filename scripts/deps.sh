@@ -13,6 +13,7 @@ PACKAGES=(
   lv2-dev liblilv-dev lilv-utils sordi serdi jalv jackd2
   libfftw3-dev
   help2man groff-base dpkg-dev dbus
+  libpipewire-0.3-dev pipewire pipewire-bin wireplumber pipewire-jack
 )
 
 SUDO=""

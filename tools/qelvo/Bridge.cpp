@@ -11,12 +11,6 @@
 #include "tools/qelvo/OscBridge.h"
 #include "tools/qelvo/ToolError.h"
 
-namespace {
-
-const char* Plural(long long n) { return n == 1 ? "" : "s"; }
-
-}  // namespace
-
 int RunBridgeCommand(const BridgeOptions& options) {
   if (options.port < 0 || options.port > 65535) throw UsageError("--osc-port must be between 0 and 65535");
   if (options.timeout < 0 || !std::isfinite(options.timeout)) throw UsageError("--timeout must not be negative");
@@ -45,11 +39,6 @@ int RunBridgeCommand(const BridgeOptions& options) {
     if (options.timeout > 0 && elapsed >= options.timeout) break;
     bridge.Poll(50);
   }
-  const OscBridgeCounts c = bridge.Counts();
-  std::printf("qelvo bridge: %lld message%s, %lld level%s posted, %lld rejected, %lld ignored (unknown address)",
-              c.messages, Plural(c.messages), c.posted, Plural(c.posted), c.rejected, c.unknown);
-  if (c.malformed > 0) std::printf(", %lld malformed packet%s", c.malformed, Plural(c.malformed));
-  if (c.dropped > 0) std::printf(", %lld level%s dropped (no session bus)", c.dropped, Plural(c.dropped));
-  std::printf("\n");
+  std::printf("qelvo bridge: %s\n", OscBridgeSummary(bridge.Counts()).c_str());
   return kExitOk;
 }

@@ -251,3 +251,20 @@ void OscBridge::Dispatch(const void* data, size_t size) {
   lo_server_dispatch_data(Server(server_), copy.data(), size);
   tDispatching = nullptr;
 }
+
+namespace {
+
+const char* Plural(long long n) { return n == 1 ? "" : "s"; }
+
+std::string Count(long long n, const char* what) { return std::to_string(n) + " " + what + Plural(n); }
+
+}  // namespace
+
+std::string OscBridgeSummary(const OscBridgeCounts& c) {
+  std::string text = Count(c.messages, "message") + ", " + Count(c.posted, "level") + " posted, " +
+                     std::to_string(c.rejected) + " rejected, " + std::to_string(c.unknown) +
+                     " ignored (unknown address)";
+  if (c.malformed > 0) text += ", " + Count(c.malformed, "malformed packet");
+  if (c.dropped > 0) text += ", " + Count(c.dropped, "level") + " dropped (no session bus)";
+  return text;
+}

@@ -25,6 +25,10 @@ struct OscBridgeCounts {
   long long malformed = 0;  // bundles cut short or nested too deeply
 };
 
+// "3 messages, 2 levels posted, 1 rejected, 0 ignored (unknown address)",
+// with malformed packets and dropped levels when there were any.
+std::string OscBridgeSummary(const OscBridgeCounts& counts);
+
 class OscBridge {
  public:
   // Takes a level: true when posted, false when it had to be dropped.
