@@ -20,6 +20,19 @@ pids=()
 cleanup() {
   exec 3>&- 2>/dev/null || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # Whatever has not ended after a few seconds is killed: the test must not
+  # outlive what it checked (a server stuck in shutdown once held it 2 min).
+  for _ in $(seq 1 50); do
+    running=0
+    for pid in "${pids[@]}"; do
+      # Children already ended but not yet waited for show as zombies (Z).
+      state="$(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null || true)"
+      case "$state" in "" | Z) ;; *) running=1 ;; esac
+    done
+    [ "$running" = 0 ] && break
+    sleep 0.1
+  done
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
