@@ -2,6 +2,7 @@
 // unit-level parameters, render notifications and the defaults of the hooks.
 #include "framework/AUBase.h"
 
+#include <cmath>
 #include <mutex>
 
 #include "utility/CAVectorUnit.h"
@@ -269,6 +270,8 @@ OSStatus AUBase::GetParameterList(AudioUnitScope inScope, AudioUnitParameterID* 
 OSStatus AUBase::SetParameter(AudioUnitParameterID inID, AudioUnitScope inScope,
                               AudioUnitElement inElement, AudioUnitParameterValue inValue,
                               UInt32 inBufferOffsetInFrames) {
+  // NaN or an infinity would reach the kernels and stay in their history.
+  if (!std::isfinite(inValue)) return kAudioUnitErr_InvalidPropertyValue;
   if (inScope == kAudioUnitScope_Group)
     return SetGroupParameter(inID, inElement, inValue, inBufferOffsetInFrames);
   SafeGetElement(inScope, inElement)->SetParameter(inID, inValue);

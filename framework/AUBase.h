@@ -81,6 +81,10 @@ class AUBase : public ComponentBase, public AUElementCreator {
 
   virtual OSStatus GetParameter(AudioUnitParameterID inID, AudioUnitScope inScope,
                                 AudioUnitElement inElement, AudioUnitParameterValue& outValue);
+  // A value that is not finite (NaN, an infinity) is refused with
+  // kAudioUnitErr_InvalidPropertyValue and changes nothing. Finite values
+  // outside the declared range are stored as given; the kernels hold cutoff
+  // and resonance within their limits.
   virtual OSStatus SetParameter(AudioUnitParameterID inID, AudioUnitScope inScope,
                                 AudioUnitElement inElement, AudioUnitParameterValue inValue,
                                 UInt32 inBufferOffsetInFrames);
@@ -89,6 +93,9 @@ class AUBase : public ComponentBase, public AUElementCreator {
                                      UInt32 inBufferOffsetInFrames);
   virtual OSStatus GetGroupParameter(AudioUnitParameterID inID, AudioUnitElement inElement,
                                      AudioUnitParameterValue& outValue);
+  // Applies the immediate events and keeps every event for the next render.
+  // A batch holding a value that is not finite (an immediate value or either
+  // end of a ramp) is refused whole with kAudioUnitErr_InvalidPropertyValue.
   virtual OSStatus ScheduleParameter(const AudioUnitParameterEvent* inParameterEvent,
                                      UInt32 inNumEvents);
 

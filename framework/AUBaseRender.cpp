@@ -2,6 +2,7 @@
 // Everything here runs on the host's render thread: no allocation, lock, log
 // or system call.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "framework/AUBase.h"
@@ -25,6 +26,12 @@ bool IsImmediate(const AudioUnitParameterEvent& event) {
 SInt32 RampEnd(const AudioUnitParameterEvent& event) {
   return static_cast<SInt32>(static_cast<UInt32>(EventOffset(event)) +
                              event.eventValues.ramp.durationInFrames);
+}
+
+// The values an event would store: the immediate value, or both ends of a ramp.
+bool HasFiniteValues(const AudioUnitParameterEvent& event) {
+  if (IsImmediate(event)) return std::isfinite(event.eventValues.immediate.value);
+  return std::isfinite(event.eventValues.ramp.startValue) && std::isfinite(event.eventValues.ramp.endValue);
 }
 
 // A caller's list with no buffers has no first data pointer to look at.
@@ -131,6 +138,10 @@ void AUBase::SetWantsRenderThreadID(bool inFlag) {
 
 OSStatus AUBase::ScheduleParameter(const AudioUnitParameterEvent* inParameterEvent,
                                    UInt32 inNumEvents) {
+  // A batch with a value that is not finite is refused whole, before any of
+  // it is applied or kept.
+  for (UInt32 i = 0; i < inNumEvents; ++i)
+    if (!HasFiniteValues(inParameterEvent[i])) return kAudioUnitErr_InvalidPropertyValue;
   for (UInt32 i = 0; i < inNumEvents; ++i) {
     const AudioUnitParameterEvent& event = inParameterEvent[i];
     // Immediate changes are in effect before the render starts; a thrown

@@ -114,6 +114,9 @@ class AUElement {
   const UInt8* RestoreState(const UInt8* state, const UInt8* end);
   // Where the count and entries at state end; null when past end.
   static const UInt8* StateEnd(const UInt8* state, const UInt8* end);
+  // Whether every value of the count and entries at state, which end at
+  // chunkEnd (from StateEnd), is a finite number.
+  static bool StateValuesAreFinite(const UInt8* state, const UInt8* chunkEnd);
 
  private:
   AUBase* mAudioUnit;

@@ -2,6 +2,7 @@
 // element names.
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <vector>
 
 #include "framework/AUSavedStateFormat.h"
@@ -35,6 +36,12 @@ const UInt8* AUElement::StateEnd(const UInt8* state, const UInt8* end) {
   const UInt64 entryBytes = UInt64{ReadWord(state)} * 8;
   if (Remaining(state + 4, end) < entryBytes) return nullptr;
   return state + 4 + entryBytes;
+}
+
+bool AUElement::StateValuesAreFinite(const UInt8* state, const UInt8* chunkEnd) {
+  for (const UInt8* p = state + 4; p != chunkEnd; p += 8)
+    if (!std::isfinite(std::bit_cast<AudioUnitParameterValue>(ReadWord(p + 4)))) return false;
+  return true;
 }
 
 const UInt8* AUElement::RestoreState(const UInt8* state, const UInt8* end) {
