@@ -15,7 +15,8 @@ using saved_state::Remaining;
 // ---- AUElement ----------------------------------------------------------------
 
 void AUElement::SaveState(CFMutableDataRef data) const {
-  AppendWord(data, GetNumberOfParameters());
+  const UInt32 count = GetNumberOfParameters();
+  AppendWord(data, count);
   if (mUseIndexedParameters) {
     const UInt32 n = static_cast<UInt32>(mIndexedParameters.size());
     for (UInt32 i = 0; i < n; ++i) {
@@ -23,10 +24,13 @@ void AUElement::SaveState(CFMutableDataRef data) const {
       AppendWord(data, std::bit_cast<UInt32>(mIndexedParameters[i].GetValue()));
     }
   } else {
-    for (const auto& [paramID, event] : mParameters) {
-      AppendWord(data, paramID);
-      AppendWord(data, std::bit_cast<UInt32>(event.GetValue()));
-    }
+    // As many as counted above, should an ID be added meanwhile.
+    mParameters.ForEach(
+        [&](AudioUnitParameterID paramID, const ParameterMapEvent& event) {
+          AppendWord(data, paramID);
+          AppendWord(data, std::bit_cast<UInt32>(event.GetValue()));
+        },
+        count);
   }
 }
 
