@@ -32,12 +32,6 @@ class AUCallOwner {
     if (--mDepth == 0) mOwner.store(pthread_t{}, std::memory_order_release);
   }
 
-  // Whether a thread other than the caller is inside.
-  bool HeldByAnotherThread() const noexcept {
-    const pthread_t owner = mOwner.load(std::memory_order_acquire);
-    return owner != pthread_t{} && owner != pthread_self();
-  }
-
  private:
   static_assert(std::atomic<pthread_t>::is_always_lock_free);
   std::atomic<pthread_t> mOwner{};
