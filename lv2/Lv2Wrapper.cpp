@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
@@ -61,9 +60,6 @@ struct Lv2Instance {
   std::atomic<int32_t> appliedBypass{0};
   std::atomic<bool> stop{false};
   std::thread control;
-  // The unit takes one control thread at a time and refuses a second one;
-  // activate() and the control thread take turns here instead.
-  std::mutex controlCalls;
 
   // Where the render callback reads this slice's input from.
   const float* sliceIn[kMaxChannels] = {};
@@ -115,11 +111,8 @@ void ApplyBypass(Lv2Instance* self) {
 
 void ControlLoop(Lv2Instance* self) {
   while (!self->stop.load(std::memory_order_acquire)) {
-    {
-      const std::lock_guard<std::mutex> turn(self->controlCalls);
-      ApplyPreset(self);
-      ApplyBypass(self);
-    }
+    ApplyPreset(self);
+    ApplyBypass(self);
     std::this_thread::sleep_for(kControlPoll);
   }
 }
@@ -245,7 +238,6 @@ void PostPresetAndBypass(Lv2Instance* self) {
 
 void Activate(LV2_Handle handle) {
   auto* self = static_cast<Lv2Instance*>(handle);
-  const std::lock_guard<std::mutex> turn(self->controlCalls);
   AudioUnitReset(self->unit, kAudioUnitScope_Global, 0);
   self->timeStamp = AudioTimeStamp{};
   self->timeStamp.mFlags = kAudioTimeStampSampleTimeValid;
@@ -293,9 +285,7 @@ void RenderSlice(Lv2Instance* self, uint32_t offset, uint32_t frames) {
   self->timeStamp.mSampleTime += frames;
 }
 
-// The unit's own account of the modulation; the read only loads atomics. It
-// is refused while the control thread is inside the unit, and then simply
-// asked again at the next block.
+// The unit's own account of the modulation; the read only loads atomics.
 void WriteReport(Lv2Instance* self, uint32_t frames) {
   self->framesToReport -= frames;
   ModulationReport report{};
