@@ -108,9 +108,13 @@ class EdgeLevelsBus : public ::testing::TestWithParam<BusCase> {
     cutoffX.store(3.5);
     levelX.store(4.0);
     AddKestNotificationObserverX();
-    CFNotificationCenterAddObserver(CFNotificationCenterGetDistributedCenter(), &sDelivered, CountDelivery,
-                                    CFSTR("Kest Level Changed Notification"), nullptr,
-                                    CFNotificationSuspensionBehaviorDeliverImmediately);
+    CFNotificationCenterRef center = CFNotificationCenterGetDistributedCenter();
+    CFNotificationCenterAddObserver(center, &sDelivered, CountDelivery, CFSTR("Kest Level Changed Notification"),
+                                    nullptr, CFNotificationSuspensionBehaviorDeliverImmediately);
+    // Another process's post reaches us only once the bus has our observations.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!QelvoNotificationCenterIsConnected(center) && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   void TearDown() override {
     CFNotificationCenterRef center = CFNotificationCenterGetDistributedCenter();
