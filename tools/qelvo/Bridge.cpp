@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/qelvo/BridgeLevels.h"
 #include "tools/qelvo/BridgeMap.h"
 #include "tools/qelvo/Commands.h"
 #include "tools/qelvo/Interrupt.h"
@@ -78,8 +79,7 @@ int BindUdp(const std::string& address, int port, std::string* boundText) {
 
 class Bridge {
  public:
-  Bridge(const BridgeMap& map, CFNotificationCenterRef center, bool verbose)
-      : map_(map), center_(center), verbose_(verbose) {}
+  Bridge(const BridgeMap& map, BridgeLevels& levels, bool verbose) : map_(map), levels_(levels), verbose_(verbose) {}
 
   void Packet(unsigned char* data, size_t size, int depth) {
     if (size >= 8 && std::memcmp(data, "#bundle", 8) == 0) {
@@ -101,6 +101,7 @@ class Bridge {
   }
 
   const BridgeCounts& Counts() const { return counts_; }
+  void Tick() { counts_.posted += levels_.Tick(); }
 
  private:
   void Malformed(const char* why) {
@@ -135,6 +136,11 @@ class Bridge {
         v.number = f;
       }
       if (v.type == LO_DOUBLE) std::memcpy(&v.number, raw, sizeof v.number);
+      if (v.type == LO_INT32) {
+        int32_t n = 0;
+        std::memcpy(&n, raw, sizeof n);
+        v.number = n;
+      }
       if (v.type == LO_STRING || v.type == LO_SYMBOL) v.text = static_cast<const char*>(raw);
       args.push_back(std::move(v));
     }
@@ -151,18 +157,14 @@ class Bridge {
         if (verbose_) std::printf("rejected: %s\n", r.reason.c_str());
         break;
       case BridgeOutcome::kPosted:
-        for (const BridgeLevel& l : r.levels) {
-          PostLevel(center_, l.symbol, l.level);
-          ++counts_.posted;
-          if (verbose_) std::printf("posted: %s = %s (from %s)\n", l.symbol.c_str(), ShortestText(l.level).c_str(), address.c_str());
-        }
+        counts_.posted += levels_.Take(r, address);
         break;
     }
     if (verbose_) std::fflush(stdout);
   }
 
   const BridgeMap& map_;
-  CFNotificationCenterRef center_;
+  BridgeLevels& levels_;
   bool verbose_;
   BridgeCounts counts_;
 };
@@ -173,6 +175,9 @@ int RunBridgeCommand(const BridgeOptions& options) {
   if (options.port < 0 || options.port > 65535) throw UsageError("--osc-port must be between 0 and 65535");
   if (options.timeout < 0 || !std::isfinite(options.timeout)) throw UsageError("--timeout must not be negative");
   const BridgeMap map = options.mapFile.empty() ? BridgeMap{} : ReadBridgeMap(options.mapFile);
+  BridgeLevels levels(map, options.levels);
+  // A calibration run ends when its baseline is collected.
+  const double timeout = options.levels.calibrateSeconds > 0 ? options.levels.calibrateSeconds : options.timeout;
   CFNotificationCenterRef center = RequireBus("bridge");
   std::string bound;
   Socket socket(BindUdp(options.bindAddress, options.port, &bound));
@@ -181,12 +186,14 @@ int RunBridgeCommand(const BridgeOptions& options) {
               options.mapFile.empty() ? kDefaultBridgeAddress : options.mapFile.c_str());
   std::fflush(stdout);
 
-  Bridge bridge(map, center, options.verbose);
+  levels.Start(center);
+  Bridge bridge(map, levels, options.levels.verbose);
   std::vector<unsigned char> buffer(kMaxDatagram);
   const auto start = std::chrono::steady_clock::now();
   while (!Interrupted()) {
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (options.timeout > 0 && elapsed >= options.timeout) break;
+    if (timeout > 0 && elapsed >= timeout) break;
+    bridge.Tick();
     pollfd p{socket.fd(), POLLIN, 0};
     if (poll(&p, 1, 50) <= 0) continue;
     const ssize_t n = recv(socket.fd(), buffer.data(), buffer.size(), 0);
@@ -198,5 +205,6 @@ int RunBridgeCommand(const BridgeOptions& options) {
               c.messages, c.messages == 1 ? "" : "s", c.posted, c.posted == 1 ? "" : "s", c.rejected, c.unknown);
   if (c.malformed > 0) std::printf(", %lld malformed packet%s", c.malformed, c.malformed == 1 ? "" : "s");
   std::printf("\n");
+  levels.Finish(Interrupted());
   return kExitOk;
 }

@@ -17,12 +17,31 @@ inline constexpr const char* kLevelNotificationName = "Kest Level Changed Notifi
 inline constexpr const char* kLevelSymbolKey = "Kest Symbol";
 inline constexpr const char* kLevelValueKey = "New Level";
 
+// What the OSC bridge adds, so `qelvo monitor` can show where a level came
+// from: the value its rule read and its fate ("posted") on each level it
+// posts, and a notification of its own for a value it did not post (held,
+// dropped, warming up) with the level the plug-ins keep, if any. Listeners of
+// the level notification ignore both.
+inline constexpr const char* kBridgeValueNotificationName = "Qelvo Bridge Value Notification";
+inline constexpr const char* kRawValueKey = "Qelvo Raw Value";
+inline constexpr const char* kFateKey = "Qelvo Fate";
+
 CFStringRef LevelNotificationName();
-CFRef<CFDictionaryRef> MakeLevelUserInfo(const std::string& symbol, double level);
+CFStringRef BridgeValueNotificationName();
+
+struct LevelDetail {
+  double raw = 0;
+  std::string fate;
+};
+// level absent: no "New Level" key.
+CFRef<CFDictionaryRef> MakeLevelUserInfo(const std::string& symbol, std::optional<double> level,
+                                         const LevelDetail* detail = nullptr);
 
 struct DecodedLevel {
   std::optional<std::string> symbol;  // when "Kest Symbol" holds a string
   std::optional<double> level;        // when "New Level" holds a number
+  std::optional<double> raw;          // the bridge's "Qelvo Raw Value"
+  std::optional<std::string> fate;    // the bridge's "Qelvo Fate"
 };
 DecodedLevel DecodeLevelUserInfo(CFDictionaryRef userInfo);
 
@@ -37,7 +56,12 @@ CFNotificationCenterRef RequireBus(const std::string& command);
 
 // Posts one level on the bus and to this process's observers; throws
 // ToolError when the bus refuses it.
-void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double level);
+void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double level,
+               const LevelDetail* detail = nullptr);
+// Posts the bridge's notice of a value it did not post; level is the one
+// that holds, when there is one.
+void PostBridgeValue(CFNotificationCenterRef center, const std::string& symbol, std::optional<double> level,
+                     const LevelDetail& detail);
 
 // Delivers levels to the observers of this process, the unit's listener
 // among them, and waits until each has been handled: the fence observer is

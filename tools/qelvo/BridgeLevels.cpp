@@ -1,0 +1,189 @@
+#include "tools/qelvo/BridgeLevels.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tools/qelvo/LevelNotifications.h"
+#include "tools/qelvo/NumberText.h"
+#include "tools/qelvo/ToolError.h"
+
+namespace {
+
+std::string Plural(long long n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// "4.2" or "none yet" for a level that may not exist.
+std::string LevelText(double level) { return std::isnan(level) ? "no level yet" : ShortestText(level); }
+
+std::string Seconds(double s) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3g s", s);
+  return buf;
+}
+
+std::string RuleName(const BridgeRule& r) {
+  return r.symbol + " (" + r.address + " " + (r.argument < 0 ? "*" : std::to_string(r.argument)) + ")";
+}
+
+}  // namespace
+
+BridgeLevels::BridgeLevels(const BridgeMap& map, const BridgeLevelOptions& options)
+    : map_(map), options_(options), normaliser_(map), contactShown_(map.conditions.size(), false) {
+  if (options.calibrateSeconds > 0 || !options.calibrationFile.empty()) {
+    if (map.defaultAddress)
+      throw UsageError(std::string(options.calibrateSeconds > 0 ? "--calibrate" : "--calibration") +
+                       " needs a --map whose rules to calibrate; /kest/level carries levels as they are");
+  }
+  if (options.calibrateSeconds > 0) {
+    if (!std::isfinite(options.calibrateSeconds) || options.calibrateSeconds > 86400)
+      throw UsageError("--calibrate wants a number of seconds above 0 and at most 86400");
+    if (options.saveCalibration.empty()) throw UsageError("--calibrate needs --save-calibration FILE to write to");
+    normaliser_.CollectCalibration(options.calibrateSeconds);
+  } else if (!options.saveCalibration.empty()) {
+    throw UsageError("--save-calibration needs --calibrate SECONDS, how long to collect the baseline");
+  }
+  if (!options.calibrationFile.empty()) {
+    calibration_ = ReadCalibration(options.calibrationFile);
+    std::vector<std::string> warnings;
+    normaliser_.UseCalibration(MatchCalibration(calibration_, map, options.calibrationFile, &warnings));
+    for (const std::string& w : warnings) std::fprintf(stderr, "qelvo bridge: warning: %s\n", w.c_str());
+  }
+  // Say who stays silent at first, so a quiet start is not taken for a fault.
+  std::string warming;
+  double least = 86400, most = 0;
+  for (size_t i = 0; i < map.rules.size(); ++i)
+    if (normaliser_.WarmsUp(i)) {
+      warming += (warming.empty() ? "" : ", ") + map.rules[i].symbol;
+      least = std::min(least, map.rules[i].shaping.warmup);
+      most = std::max(most, map.rules[i].shaping.warmup);
+    }
+  if (!warming.empty())
+    std::fprintf(stderr,
+                 "qelvo bridge: %s post%s nothing until %s%s of values have arrived, while the statistics fill "
+                 "(warmup= in the map; --calibration FILE starts from a saved baseline instead)\n",
+                 warming.c_str(), warming.find(',') == std::string::npos ? "s" : "", least < most ? "up to " : "",
+                 Seconds(most).c_str());
+}
+
+void BridgeLevels::Start(CFNotificationCenterRef center) {
+  center_ = center;
+  start_ = std::chrono::steady_clock::now();
+}
+
+double BridgeLevels::Now() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+long long BridgeLevels::Take(const BridgeResult& result, const std::string& address) {
+  const std::vector<ShapedLevel> shaped = normaliser_.Take(result, Now());
+  if (options_.verbose)
+    for (const ContactReading& c : result.contact) {
+      if (contactShown_[c.condition] == c.bad) continue;
+      contactShown_[c.condition] = c.bad;
+      std::printf("contact: %s is %s\n", map_.conditions[c.condition].text.c_str(),
+                  c.bad ? "true: rules with it hold their levels" : "false again: levels go on");
+    }
+  return Emit(shaped, address);
+}
+
+long long BridgeLevels::Tick() { return Emit(normaliser_.Due(Now()), ""); }
+
+long long BridgeLevels::Emit(const std::vector<ShapedLevel>& shaped, const std::string& from) {
+  long long posted = 0;
+  for (const ShapedLevel& s : shaped) {
+    const LevelDetail detail{s.raw, FateName(s.fate)};
+    const BridgeRule* rule = s.rule >= 0 ? &map_.rules[static_cast<size_t>(s.rule)] : nullptr;
+    switch (s.fate) {
+      case LevelFate::kPosted:
+        PostLevel(center_, s.symbol, s.level, rule != nullptr ? &detail : nullptr);
+        ++posted;
+        break;
+      case LevelFate::kWaiting:
+        break;  // announced once it is posted, or counted when replaced
+      case LevelFate::kWarming:
+      case LevelFate::kDropped:
+      case LevelFate::kHeld:
+        PostBridgeValue(center_, s.symbol, std::isnan(s.level) ? std::nullopt : std::optional<double>(s.level),
+                        detail);
+        break;
+    }
+    if (!options_.verbose) continue;
+    const std::string source = from.empty() ? "" : " from " + from;
+    switch (s.fate) {
+      case LevelFate::kPosted:
+        std::printf("posted: %s = %s (%s%s)\n", s.symbol.c_str(), ShortestText(s.level).c_str(),
+                    from.empty() ? "its turn under rate=" : ("from " + from).c_str(),
+                    rule != nullptr && s.raw != s.level ? (", raw " + ShortestText(s.raw)).c_str() : "");
+        break;
+      case LevelFate::kWaiting:
+        std::printf("waiting: %s = %s (raw %s%s; a later level may replace it)\n", s.symbol.c_str(),
+                    ShortestText(s.level).c_str(), ShortestText(s.raw).c_str(), source.c_str());
+        break;
+      case LevelFate::kWarming:
+        std::printf("warming up: %s raw %s%s\n", s.symbol.c_str(), ShortestText(s.raw).c_str(), source.c_str());
+        break;
+      case LevelFate::kDropped: {
+        const SampleWindow* g = normaliser_.SpikeWindow(static_cast<size_t>(s.rule));
+        std::printf("dropped: %s raw %s%s is a spike (median %s, MAD %s); %s holds\n", s.symbol.c_str(),
+                    ShortestText(s.raw).c_str(), source.c_str(), ShortestText(g->Median()).c_str(),
+                    ShortestText(g->Mad()).c_str(), LevelText(s.level).c_str());
+        break;
+      }
+      case LevelFate::kHeld:
+        std::printf("held: %s raw %s%s while contact is bad; %s holds\n", s.symbol.c_str(),
+                    ShortestText(s.raw).c_str(), source.c_str(), LevelText(s.level).c_str());
+        break;
+    }
+  }
+  if (options_.verbose) std::fflush(stdout);
+  return posted;
+}
+
+std::vector<std::string> BridgeLevels::Summary() const {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < map_.rules.size(); ++i) {
+    const RuleCounts& c = normaliser_.Counts(i);
+    if (c.values == 0) continue;
+    const BridgeRule& rule = map_.rules[i];
+    std::string line = RuleName(rule) + ": " + Plural(c.values, "value") + ", " + std::to_string(c.posted) + " posted";
+    if (c.warming > 0) line += ", " + std::to_string(c.warming) + " warming up";
+    if (c.dropped > 0) line += ", " + std::to_string(c.dropped) + " dropped as spikes";
+    if (c.held > 0) line += ", " + std::to_string(c.held) + " held";
+    if (c.replaced > 0) line += ", " + std::to_string(c.replaced) + " replaced under rate=";
+    if (const SampleWindow* w = normaliser_.Statistics(i); w != nullptr && !w->Empty()) {
+      if (rule.shaping.norm == LevelShaping::Norm::kPercentiles)
+        line += "; 5th..95th percentile " + ShortestText(w->Percentile(0.05)) + ".." + ShortestText(w->Percentile(0.95));
+      else
+        line += "; mean " + ShortestText(w->Mean()) + ", sd " + ShortestText(w->Deviation());
+      line += " over the last " + Seconds(rule.shaping.window);
+    }
+    if (const SampleWindow* g = normaliser_.SpikeWindow(i); g != nullptr && !g->Empty())
+      line += "; median " + ShortestText(g->Median()) + ", MAD " + ShortestText(g->Mad());
+    line += "; last level " + LevelText(normaliser_.LastLevel(i));
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+void BridgeLevels::Finish(bool interrupted) {
+  for (const std::string& line : Summary()) std::printf("qelvo bridge: %s\n", line.c_str());
+  std::fflush(stdout);
+  if (options_.calibrateSeconds <= 0) return;
+  const std::string& file = options_.saveCalibration;
+  const double ran = Now();
+  if (interrupted && ran < options_.calibrateSeconds)
+    throw ToolError("the calibration was stopped after " + Seconds(ran) + " of " + Seconds(options_.calibrateSeconds) +
+                    "; " + file + " is not written");
+  const Calibration calibration = normaliser_.MakeCalibration();
+  if (calibration.entries.empty())
+    throw ToolError("no values for any rule of the map arrived during the calibration; " + file +
+                    " is not written (is the sender sending to this port?)");
+  for (size_t i = 0; i < map_.rules.size(); ++i)
+    if (normaliser_.Counts(i).values == normaliser_.Counts(i).held + normaliser_.Counts(i).dropped)
+      std::fprintf(stderr, "qelvo bridge: warning: no values for %s during the calibration; it is not in %s\n",
+                   RuleName(map_.rules[i]).c_str(), file.c_str());
+  WriteCalibration(calibration, file);
+  std::printf("qelvo bridge: calibration of %s written to %s\n", Plural(static_cast<long long>(calibration.entries.size()), "rule").c_str(),
+              file.c_str());
+}
