@@ -13,7 +13,14 @@ std::string Plural(long long n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-// "4.2" or "none yet" for a level that may not exist.
+// Statistics for people: four significant digits.
+std::string Short(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.4g", v);
+  return buf;
+}
+
+// The level as posted, or "no level yet" before the first.
 std::string LevelText(double level) { return std::isnan(level) ? "no level yet" : ShortestText(level); }
 
 std::string Seconds(double s) {
@@ -49,14 +56,19 @@ BridgeLevels::BridgeLevels(const BridgeMap& map, const BridgeLevelOptions& optio
     normaliser_.UseCalibration(MatchCalibration(calibration_, map, options.calibrationFile, &warnings));
     for (const std::string& w : warnings) std::fprintf(stderr, "qelvo bridge: warning: %s\n", w.c_str());
   }
+}
+
+void BridgeLevels::Start(CFNotificationCenterRef center) {
+  center_ = center;
+  start_ = std::chrono::steady_clock::now();
   // Say who stays silent at first, so a quiet start is not taken for a fault.
   std::string warming;
   double least = 86400, most = 0;
-  for (size_t i = 0; i < map.rules.size(); ++i)
+  for (size_t i = 0; i < map_.rules.size(); ++i)
     if (normaliser_.WarmsUp(i)) {
-      warming += (warming.empty() ? "" : ", ") + map.rules[i].symbol;
-      least = std::min(least, map.rules[i].shaping.warmup);
-      most = std::max(most, map.rules[i].shaping.warmup);
+      warming += (warming.empty() ? "" : ", ") + map_.rules[i].symbol;
+      least = std::min(least, map_.rules[i].shaping.warmup);
+      most = std::max(most, map_.rules[i].shaping.warmup);
     }
   if (!warming.empty())
     std::fprintf(stderr,
@@ -64,11 +76,6 @@ BridgeLevels::BridgeLevels(const BridgeMap& map, const BridgeLevelOptions& optio
                  "(warmup= in the map; --calibration FILE starts from a saved baseline instead)\n",
                  warming.c_str(), warming.find(',') == std::string::npos ? "s" : "", least < most ? "up to " : "",
                  Seconds(most).c_str());
-}
-
-void BridgeLevels::Start(CFNotificationCenterRef center) {
-  center_ = center;
-  start_ = std::chrono::steady_clock::now();
 }
 
 double BridgeLevels::Now() const {
@@ -126,8 +133,8 @@ long long BridgeLevels::Emit(const std::vector<ShapedLevel>& shaped, const std::
       case LevelFate::kDropped: {
         const SampleWindow* g = normaliser_.SpikeWindow(static_cast<size_t>(s.rule));
         std::printf("dropped: %s raw %s%s is a spike (median %s, MAD %s); %s holds\n", s.symbol.c_str(),
-                    ShortestText(s.raw).c_str(), source.c_str(), ShortestText(g->Median()).c_str(),
-                    ShortestText(g->Mad()).c_str(), LevelText(s.level).c_str());
+                    ShortestText(s.raw).c_str(), source.c_str(), Short(g->Median()).c_str(),
+                    Short(g->Mad()).c_str(), LevelText(s.level).c_str());
         break;
       }
       case LevelFate::kHeld:
@@ -153,14 +160,15 @@ std::vector<std::string> BridgeLevels::Summary() const {
     if (c.replaced > 0) line += ", " + std::to_string(c.replaced) + " replaced under rate=";
     if (const SampleWindow* w = normaliser_.Statistics(i); w != nullptr && !w->Empty()) {
       if (rule.shaping.norm == LevelShaping::Norm::kPercentiles)
-        line += "; 5th..95th percentile " + ShortestText(w->Percentile(0.05)) + ".." + ShortestText(w->Percentile(0.95));
+        line += "; 5th..95th percentile " + Short(w->Percentile(0.05)) + ".." + Short(w->Percentile(0.95));
       else
-        line += "; mean " + ShortestText(w->Mean()) + ", sd " + ShortestText(w->Deviation());
+        line += "; mean " + Short(w->Mean()) + ", sd " + Short(w->Deviation());
       line += " over the last " + Seconds(rule.shaping.window);
     }
     if (const SampleWindow* g = normaliser_.SpikeWindow(i); g != nullptr && !g->Empty())
-      line += "; median " + ShortestText(g->Median()) + ", MAD " + ShortestText(g->Mad());
-    line += "; last level " + LevelText(normaliser_.LastLevel(i));
+      line += "; median " + Short(g->Median()) + ", MAD " + Short(g->Mad());
+    const double last = normaliser_.LastLevel(i);
+    line += "; last level " + (std::isnan(last) ? std::string("none") : Short(last));
     lines.push_back(std::move(line));
   }
   return lines;
@@ -179,10 +187,13 @@ void BridgeLevels::Finish(bool interrupted) {
   if (calibration.entries.empty())
     throw ToolError("no values for any rule of the map arrived during the calibration; " + file +
                     " is not written (is the sender sending to this port?)");
+  std::string missing;
   for (size_t i = 0; i < map_.rules.size(); ++i)
     if (normaliser_.Counts(i).values == normaliser_.Counts(i).held + normaliser_.Counts(i).dropped)
-      std::fprintf(stderr, "qelvo bridge: warning: no values for %s during the calibration; it is not in %s\n",
-                   RuleName(map_.rules[i]).c_str(), file.c_str());
+      missing += (missing.empty() ? "" : ", ") + RuleName(map_.rules[i]);
+  if (!missing.empty())
+    std::fprintf(stderr, "qelvo bridge: warning: no values during the calibration for %s; %s\n", missing.c_str(),
+                 ("not in " + file).c_str());
   WriteCalibration(calibration, file);
   std::printf("qelvo bridge: calibration of %s written to %s\n", Plural(static_cast<long long>(calibration.entries.size()), "rule").c_str(),
               file.c_str());

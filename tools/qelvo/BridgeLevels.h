@@ -28,13 +28,14 @@ struct BridgeLevelOptions {
 
 class BridgeLevels {
  public:
-  // Reads and checks the calibration (ToolError naming file and line), and
-  // says on stderr which rules warm up first. The map must outlive this.
+  // Reads and checks the calibration (ToolError naming file and line). The
+  // map must outlive this.
   BridgeLevels(const BridgeMap& map, const BridgeLevelOptions& options);
   BridgeLevels(const BridgeLevels&) = delete;
   BridgeLevels& operator=(const BridgeLevels&) = delete;
 
-  // Levels go to this centre from now on; the clock starts here.
+  // Levels go to this centre from now on; the clock starts here. Says on
+  // stderr which rules warm up first.
   void Start(CFNotificationCenterRef center);
   // One translated message from address; returns the levels posted.
   long long Take(const BridgeResult& result, const std::string& address);

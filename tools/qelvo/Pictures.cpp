@@ -525,14 +525,14 @@ constexpr Colour kWarmingColour{0.6, 0.72, 0.92};
 constexpr Colour kHeldColour{0.62, 0.62, 0.62};
 constexpr Colour kDroppedColour{0.85, 0.1, 0.1};
 
-// Raw values as dots by fate. The scale comes from the values that were not
-// dropped, so one spike does not flatten the rest; spikes beyond it sit on
-// the edge they went past.
+// Raw values as dots by fate. The scale comes from the values learnt from,
+// so a spike or the garbage of a loose headband does not flatten the rest;
+// values beyond it sit on the edge they went past.
 void RawPlot(cairo_t* cr, const Box& b, const LevelTrace& t, double duration) {
   double lo = 1e300, hi = -1e300;
-  for (bool withSpikes : {false, true}) {
+  for (bool all : {false, true}) {
     for (const TracePoint& p : t.points)
-      if (std::isfinite(p.raw) && (withSpikes || p.fate != 'd')) {
+      if (std::isfinite(p.raw) && (all || p.fate == 'p' || p.fate == 'w')) {
         lo = std::min(lo, p.raw);
         hi = std::max(hi, p.raw);
       }
@@ -549,7 +549,8 @@ void RawPlot(cairo_t* cr, const Box& b, const LevelTrace& t, double duration) {
   for (const TracePoint& p : t.points) {
     if (!std::isfinite(p.raw)) continue;
     const double x = b.x + b.w * p.time / duration;
-    const double y = b.y + b.h - b.h * (std::clamp(p.raw, lo, hi) - lo) / (hi - lo);
+    // Values off the scale sit just inside the edge they went past.
+    const double y = std::clamp(b.y + b.h - b.h * (p.raw - lo) / (hi - lo), b.y + 6, b.y + b.h - 6);
     if (p.fate == 'd') {
       Source(cr, kDroppedColour);
       cairo_set_line_width(cr, 1.5);
