@@ -12,6 +12,7 @@
 #include "tools/qelvo/BridgeMap.h"
 #include "tools/qelvo/Calibration.h"
 #include "tools/qelvo/LevelNormaliser.h"
+#include "tools/qelvo/LevelTraces.h"
 #include "tools/qelvo/SampleWindow.h"
 
 namespace {
@@ -482,6 +483,24 @@ TEST(BridgeMapShaping, BadOptionsNameTheLine) {
     EXPECT_NE(ErrorOf([&] { ParseBridgeMap(text, "m.map"); }).find(c.message), std::string::npos)
         << c.options << " gave: " << ErrorOf([&] { ParseBridgeMap(text, "m.map"); });
   }
+}
+
+TEST(LevelTraces, AWatchOfAnyLengthKeepsBoundedTracesThatSpanIt) {
+  LevelTraces traces;
+  const int n = 100000;
+  for (int i = 0; i < n; ++i) {
+    traces.Add(i * 0.01, "BS3V0", 1.0, 2.0, i % 10 == 0 ? "dropped" : "posted");
+    traces.Add(i * 0.01, "BS" + std::to_string(i % 9) + "V1", std::nullopt, 2.0, "");
+  }
+  ASSERT_EQ(traces.Traces().size(), kMaxTraceSymbols);
+  EXPECT_EQ(traces.SymbolsLeftOut(), 9 + 1 - kMaxTraceSymbols);
+  const LevelTrace& t = traces.Traces()[0];
+  EXPECT_LE(t.points.size(), kMaxTracePoints);
+  EXPECT_GE(t.points.size(), kMaxTracePoints / 4);
+  EXPECT_EQ(t.points.front().time, 0);
+  EXPECT_GT(t.points.back().time, (n - 1) * 0.01 - 0.2) << "the end of the watch is kept";
+  EXPECT_EQ(t.points.front().fate, 'd');
+  EXPECT_TRUE(std::isnan(traces.Traces()[1].points[0].raw)) << "a level from another sender has no raw value";
 }
 
 }  // namespace
