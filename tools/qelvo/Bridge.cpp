@@ -101,7 +101,7 @@ class Bridge {
   }
 
   const BridgeCounts& Counts() const { return counts_; }
-  void Tick() { counts_.posted += levels_.Tick(); }
+  void Tick() { counts_.posted += levels_.Tick().posted; }
 
  private:
   void Malformed(const char* why) {
@@ -157,7 +157,7 @@ class Bridge {
         if (verbose_) std::printf("rejected: %s\n", r.reason.c_str());
         break;
       case BridgeOutcome::kPosted:
-        counts_.posted += levels_.Take(r, address);
+        counts_.posted += levels_.Take(r, address).posted;
         break;
     }
     if (verbose_) std::fflush(stdout);
@@ -186,8 +186,19 @@ int RunBridgeCommand(const BridgeOptions& options) {
               options.mapFile.empty() ? kDefaultBridgeAddress : options.mapFile.c_str());
   std::fflush(stdout);
 
-  levels.Start(center);
-  Bridge bridge(map, levels, options.levels.verbose);
+  BridgeLevels::Log log;
+  if (options.verbose)
+    log = [](const std::string& line) {
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+    };
+  levels.Start(
+      [center](const ShapedLevel& l) {
+        PostShapedLevel(center, l);
+        return true;
+      },
+      log);
+  Bridge bridge(map, levels, options.verbose);
   std::vector<unsigned char> buffer(kMaxDatagram);
   const auto start = std::chrono::steady_clock::now();
   while (!Interrupted()) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "tools/qelvo/LevelNotifications.h"
 #include "tools/qelvo/NumberText.h"
@@ -37,6 +38,7 @@ std::string RuleName(const BridgeRule& r) {
 
 BridgeLevels::BridgeLevels(const BridgeMap& map, const BridgeLevelOptions& options)
     : map_(map), options_(options), normaliser_(map), contactShown_(map.conditions.size(), false) {
+  for (const BridgeRule& rule : map.rules) needsTicks_ = needsTicks_ || rule.shaping.rate > 0;
   if (options.calibrateSeconds > 0 || !options.calibrationFile.empty()) {
     if (map.defaultAddress)
       throw UsageError(std::string(options.calibrateSeconds > 0 ? "--calibrate" : "--calibration") +
@@ -54,12 +56,14 @@ BridgeLevels::BridgeLevels(const BridgeMap& map, const BridgeLevelOptions& optio
     calibration_ = ReadCalibration(options.calibrationFile);
     std::vector<std::string> warnings;
     normaliser_.UseCalibration(MatchCalibration(calibration_, map, options.calibrationFile, &warnings));
-    for (const std::string& w : warnings) std::fprintf(stderr, "qelvo bridge: warning: %s\n", w.c_str());
+    for (const std::string& w : warnings)
+      std::fprintf(stderr, "qelvo %s: warning: %s\n", options.command.c_str(), w.c_str());
   }
 }
 
-void BridgeLevels::Start(CFNotificationCenterRef center) {
-  center_ = center;
+void BridgeLevels::Start(Sink sink, Log log) {
+  sink_ = std::move(sink);
+  log_ = std::move(log);
   start_ = std::chrono::steady_clock::now();
   // Say who stays silent at first, so a quiet start is not taken for a fault.
   std::string warming;
@@ -70,81 +74,70 @@ void BridgeLevels::Start(CFNotificationCenterRef center) {
       least = std::min(least, map_.rules[i].shaping.warmup);
       most = std::max(most, map_.rules[i].shaping.warmup);
     }
-  if (!warming.empty())
+  if (!warming.empty()) {
     std::fprintf(stderr,
-                 "qelvo bridge: %s post%s nothing until %s%s of values have arrived, while the statistics fill "
+                 "qelvo %s: %s post%s nothing until %s%s of values have arrived, while the statistics fill "
                  "(warmup= in the map; --calibration FILE starts from a saved baseline instead)\n",
-                 warming.c_str(), warming.find(',') == std::string::npos ? "s" : "", least < most ? "up to " : "",
-                 Seconds(most).c_str());
+                 options_.command.c_str(), warming.c_str(), warming.find(',') == std::string::npos ? "s" : "",
+                 least < most ? "up to " : "", Seconds(most).c_str());
+    std::fflush(stderr);
+  }
 }
 
 double BridgeLevels::Now() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
-long long BridgeLevels::Take(const BridgeResult& result, const std::string& address) {
+BridgeLevels::Emitted BridgeLevels::Take(const BridgeResult& result, const std::string& address) {
   const std::vector<ShapedLevel> shaped = normaliser_.Take(result, Now());
-  if (options_.verbose)
-    for (const ContactReading& c : result.contact) {
-      if (contactShown_[c.condition] == c.bad) continue;
-      contactShown_[c.condition] = c.bad;
-      std::printf("contact: %s is %s\n", map_.conditions[c.condition].text.c_str(),
-                  c.bad ? "true: rules with it hold their levels" : "false again: levels go on");
-    }
+  for (const ContactReading& c : result.contact) {
+    if (contactShown_[c.condition] == c.bad) continue;
+    contactShown_[c.condition] = c.bad;
+    Say("contact: " + map_.conditions[c.condition].text +
+        (c.bad ? " is true: rules with it hold their levels" : " is false again: levels go on"));
+  }
   return Emit(shaped, address);
 }
 
-long long BridgeLevels::Tick() { return Emit(normaliser_.Due(Now()), ""); }
+BridgeLevels::Emitted BridgeLevels::Tick() { return Emit(normaliser_.Due(Now()), ""); }
 
-long long BridgeLevels::Emit(const std::vector<ShapedLevel>& shaped, const std::string& from) {
-  long long posted = 0;
+BridgeLevels::Emitted BridgeLevels::Emit(const std::vector<ShapedLevel>& shaped, const std::string& from) {
+  Emitted emitted;
   for (const ShapedLevel& s : shaped) {
-    const LevelDetail detail{s.raw, FateName(s.fate)};
-    const BridgeRule* rule = s.rule >= 0 ? &map_.rules[static_cast<size_t>(s.rule)] : nullptr;
-    switch (s.fate) {
-      case LevelFate::kPosted:
-        PostLevel(center_, s.symbol, s.level, rule != nullptr ? &detail : nullptr);
-        ++posted;
-        break;
-      case LevelFate::kWaiting:
-        break;  // announced once it is posted, or counted when replaced
-      case LevelFate::kWarming:
-      case LevelFate::kDropped:
-      case LevelFate::kHeld:
-        PostBridgeValue(center_, s.symbol, std::isnan(s.level) ? std::nullopt : std::optional<double>(s.level),
-                        detail);
-        break;
+    if (s.fate == LevelFate::kWaiting) {
+      // Announced once it is posted, or counted when a later one replaces it.
+      Say("waiting: " + s.symbol + " = " + ShortestText(s.level) + " (raw " + ShortestText(s.raw) + " from " + from +
+          "; a later level may replace it)");
+      continue;
     }
-    if (!options_.verbose) continue;
+    const bool posted = sink_(s);
     const std::string source = from.empty() ? "" : " from " + from;
+    const bool shapedByRule = s.rule >= 0 && s.raw != s.level;
     switch (s.fate) {
       case LevelFate::kPosted:
-        std::printf("posted: %s = %s (%s%s)\n", s.symbol.c_str(), ShortestText(s.level).c_str(),
-                    from.empty() ? "its turn under rate=" : ("from " + from).c_str(),
-                    rule != nullptr && s.raw != s.level ? (", raw " + ShortestText(s.raw)).c_str() : "");
-        break;
-      case LevelFate::kWaiting:
-        std::printf("waiting: %s = %s (raw %s%s; a later level may replace it)\n", s.symbol.c_str(),
-                    ShortestText(s.level).c_str(), ShortestText(s.raw).c_str(), source.c_str());
+        ++(posted ? emitted.posted : emitted.dropped);
+        Say(std::string(posted ? "posted: " : "dropped (no bus): ") + s.symbol + " = " + ShortestText(s.level) + " (" +
+            (from.empty() ? "its turn under rate=" : "from " + from) +
+            (shapedByRule ? ", raw " + ShortestText(s.raw) : "") + ")");
         break;
       case LevelFate::kWarming:
-        std::printf("warming up: %s raw %s%s\n", s.symbol.c_str(), ShortestText(s.raw).c_str(), source.c_str());
+        Say("warming up: " + s.symbol + " raw " + ShortestText(s.raw) + source);
         break;
       case LevelFate::kDropped: {
         const SampleWindow* g = normaliser_.SpikeWindow(static_cast<size_t>(s.rule));
-        std::printf("dropped: %s raw %s%s is a spike (median %s, MAD %s); %s holds\n", s.symbol.c_str(),
-                    ShortestText(s.raw).c_str(), source.c_str(), Short(g->Median()).c_str(),
-                    Short(g->Mad()).c_str(), LevelText(s.level).c_str());
+        Say("dropped: " + s.symbol + " raw " + ShortestText(s.raw) + source + " is a spike (median " +
+            Short(g->Median()) + ", MAD " + Short(g->Mad()) + "); " + LevelText(s.level) + " holds");
         break;
       }
       case LevelFate::kHeld:
-        std::printf("held: %s raw %s%s while contact is bad; %s holds\n", s.symbol.c_str(),
-                    ShortestText(s.raw).c_str(), source.c_str(), LevelText(s.level).c_str());
+        Say("held: " + s.symbol + " raw " + ShortestText(s.raw) + source + " while contact is bad; " +
+            LevelText(s.level) + " holds");
+        break;
+      case LevelFate::kWaiting:
         break;
     }
   }
-  if (options_.verbose) std::fflush(stdout);
-  return posted;
+  return emitted;
 }
 
 std::vector<std::string> BridgeLevels::Summary() const {
@@ -175,7 +168,7 @@ std::vector<std::string> BridgeLevels::Summary() const {
 }
 
 void BridgeLevels::Finish(bool interrupted) {
-  for (const std::string& line : Summary()) std::printf("qelvo bridge: %s\n", line.c_str());
+  for (const std::string& line : Summary()) std::printf("qelvo %s: %s\n", options_.command.c_str(), line.c_str());
   std::fflush(stdout);
   if (options_.calibrateSeconds <= 0) return;
   const std::string& file = options_.saveCalibration;
@@ -192,9 +185,17 @@ void BridgeLevels::Finish(bool interrupted) {
     if (normaliser_.Counts(i).values == normaliser_.Counts(i).held + normaliser_.Counts(i).dropped)
       missing += (missing.empty() ? "" : ", ") + RuleName(map_.rules[i]);
   if (!missing.empty())
-    std::fprintf(stderr, "qelvo bridge: warning: no values during the calibration for %s; %s\n", missing.c_str(),
-                 ("not in " + file).c_str());
+    std::fprintf(stderr, "qelvo %s: warning: no values during the calibration for %s; not in %s\n",
+                 options_.command.c_str(), missing.c_str(), file.c_str());
   WriteCalibration(calibration, file);
-  std::printf("qelvo bridge: calibration of %s written to %s\n", Plural(static_cast<long long>(calibration.entries.size()), "rule").c_str(),
-              file.c_str());
+  std::printf("qelvo %s: calibration of %s written to %s\n", options_.command.c_str(),
+              Plural(static_cast<long long>(calibration.entries.size()), "rule").c_str(), file.c_str());
+}
+
+void PostShapedLevel(CFNotificationCenterRef center, const ShapedLevel& s) {
+  const LevelDetail detail{s.raw, FateName(s.fate)};
+  if (s.fate == LevelFate::kPosted)
+    PostLevel(center, s.symbol, s.level, s.rule >= 0 ? &detail : nullptr);
+  else
+    PostBridgeValue(center, s.symbol, std::isnan(s.level) ? std::nullopt : std::optional<double>(s.level), detail);
 }

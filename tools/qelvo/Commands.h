@@ -49,7 +49,8 @@ struct BridgeOptions {
   std::string mapFile;
   std::string bindAddress = "127.0.0.1";
   double timeout = 0;  // seconds; 0: until interrupted
-  BridgeLevelOptions levels;  // --verbose, --calibrate, --save-calibration, --calibration
+  bool verbose = false;
+  BridgeLevelOptions levels;  // --calibrate, --save-calibration, --calibration
 };
 int RunBridgeCommand(const BridgeOptions& options);
 

@@ -182,7 +182,7 @@ int Run(int argc, char** argv) {
   bridgeCmd->add_option("--map", bridge.mapFile, "Address map (see docs/osc-bridge.md); default: /kest/level");
   bridgeCmd->add_option("--bind", bridge.bindAddress, "Address to listen on")->capture_default_str();
   CLI::Option* bridgeTimeout = bridgeCmd->add_option("--timeout", bridge.timeout, "Stop after this many seconds");
-  bridgeCmd->add_flag("--verbose", bridge.levels.verbose, "Print every message and what became of it");
+  bridgeCmd->add_flag("--verbose", bridge.verbose, "Print every message and what became of it");
   bridgeCmd
       ->add_option("--calibrate", bridge.levels.calibrateSeconds,
                    "Collect a baseline for this many seconds, write it (--save-calibration) and stop")
