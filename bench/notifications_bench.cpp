@@ -80,6 +80,8 @@ void RunCrossProcess(benchmark::State& state, long count, double rate) {
     Arrivals arrivals(count);
     CFNotificationCenterAddObserver(center, &arrivals, Arrivals::Callback, CFSTR("Kest Level Changed Notification"),
                                     nullptr, CFNotificationSuspensionBehaviorDeliverImmediately);
+    // The bus confirms the observation in the background.
+    QelvoNotificationCenterWaitUntilConnected(center, 10, nullptr);
     std::string command = std::string(QELVO_NOTIFICATIONS_POSTER) + " " + std::to_string(count) + " " +
                           std::to_string(rate);
     long sent = 0;

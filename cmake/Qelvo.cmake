@@ -9,3 +9,22 @@ function(qelvo_sources out dir)
   endif()
   set(${out} ${_srcs} PARENT_SCOPE)
 endfunction()
+
+# The run path from one install folder to another as $ORIGIN/<relative>, so
+# an install works wherever its prefix ends up (DESTDIR, --prefix, a copy).
+# A folder given as an absolute path can only be reached absolutely.
+function(qelvo_install_rpath out from to)
+  if(IS_ABSOLUTE "${to}")
+    set(${out} "${to}" PARENT_SCOPE)
+  elseif(IS_ABSOLUTE "${from}")
+    set(${out} "${CMAKE_INSTALL_PREFIX}/${to}" PARENT_SCOPE)
+  else()
+    file(RELATIVE_PATH relative "/${from}" "/${to}")
+    string(REGEX REPLACE "/$" "" relative "${relative}")
+    if(relative)
+      set(${out} "$ORIGIN/${relative}" PARENT_SCOPE)
+    else()
+      set(${out} "$ORIGIN" PARENT_SCOPE)
+    endif()
+  endif()
+endfunction()

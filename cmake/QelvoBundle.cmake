@@ -10,12 +10,17 @@
 # plug-in folder unless OUTPUT_DIRECTORY says otherwise) exporting only the
 # entry symbol, writes the manifest and the Resources folder next to it, and
 # installs the bundle into the plug-in folder of the install tree.
+#
+#   qelvo_install_bundle(<Name> <destination folder>)
+#
+# Installs the bundle of target <Name> once more, as <destination>/<Name>.bundle.
 include(GNUInstallDirs)
 
-# Where the component loader looks after QELVO_PLUGIN_PATH: the install tree,
-# then the build tree (both compiled into the platform runtime).
-set(QELVO_PLUGIN_INSTALL_SUBDIR ${CMAKE_INSTALL_LIBDIR}/qelvo/plugins)
-set(QELVO_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_FULL_LIBDIR}/qelvo/plugins)
+# Where the component loader looks after QELVO_PLUGIN_PATH: the install
+# location, found relative to the folder the platform runtime is loaded from
+# (<libdir>), then, for the runtime of the build tree, the build tree.
+set(QELVO_PLUGIN_RUNTIME_SUBDIR qelvo/plugins)
+set(QELVO_PLUGIN_INSTALL_SUBDIR ${CMAKE_INSTALL_LIBDIR}/${QELVO_PLUGIN_RUNTIME_SUBDIR})
 set(QELVO_PLUGIN_BUILD_DIR ${PROJECT_BINARY_DIR}/plugins)
 set(QELVO_BUNDLE_TEMPLATES ${CMAKE_CURRENT_LIST_DIR}/bundle)
 
@@ -86,7 +91,11 @@ function(qelvo_add_bundle)
     # $<0:> keeps multi-configuration generators from adding a folder per configuration.
     LIBRARY_OUTPUT_DIRECTORY ${bundle}$<0:>
     LINK_DEPENDS ${exports}
-    INSTALL_RPATH "$ORIGIN/../../..")
+    QELVO_BUNDLE_DIR ${bundle})
+  # The runtime is found in <libdir>, or next to the bundle inside an LV2
+  # bundle that carries its own copy of both.
+  qelvo_install_rpath(rpath ${QELVO_PLUGIN_INSTALL_SUBDIR}/${B_NAME}.bundle ${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(${B_NAME} PROPERTIES INSTALL_RPATH "${rpath};$ORIGIN/..")
 
   configure_file(${QELVO_BUNDLE_TEMPLATES}/Manifest.txt.in ${bundle}/Manifest.txt @ONLY)
   configure_file(${QELVO_BUNDLE_TEMPLATES}/EditorViewFactory-README.in
@@ -96,9 +105,14 @@ function(qelvo_add_bundle)
   endforeach()
 
   if(NOT B_NO_INSTALL)
-    set(destination ${QELVO_PLUGIN_INSTALL_SUBDIR}/${B_NAME}.bundle)
-    install(TARGETS ${B_NAME} LIBRARY DESTINATION ${destination})
-    install(FILES ${bundle}/Manifest.txt DESTINATION ${destination})
-    install(DIRECTORY ${bundle}/Resources DESTINATION ${destination})
+    qelvo_install_bundle(${B_NAME} ${QELVO_PLUGIN_INSTALL_SUBDIR})
   endif()
+endfunction()
+
+function(qelvo_install_bundle name folder)
+  get_target_property(bundle ${name} QELVO_BUNDLE_DIR)
+  set(destination ${folder}/${name}.bundle)
+  install(TARGETS ${name} LIBRARY DESTINATION ${destination})
+  install(FILES ${bundle}/Manifest.txt DESTINATION ${destination})
+  install(DIRECTORY ${bundle}/Resources DESTINATION ${destination})
 endfunction()

@@ -17,12 +17,21 @@ constexpr const char* kPrefixes =
     "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
     "@prefix opts: <http://lv2plug.in/ns/ext/options#> .\n"
     "@prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .\n"
-    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
+    "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n"
+    "@prefix log: <http://lv2plug.in/ns/ext/log#> .\n\n";
+
+constexpr const char* kPresetsFile = "presets.ttl";
 
 constexpr const char* kLicense = "https://qelvo.org/license";
 
 std::string Uri(const Lv2DescriptionInput& in, bool mono) {
   return std::string(kLv2UriBase) + in.name + (mono ? kLv2MonoSuffix : "");
+}
+
+// One preset resource per factory preset and plug-in, named by its number.
+std::string PresetUri(const Lv2DescriptionInput& in, bool mono, size_t number) {
+  return Uri(in, mono) + "/presets/" + std::to_string(number);
 }
 
 // Turtle string literal: quotes and backslashes escaped.
@@ -78,7 +87,8 @@ void WritePlugin(std::ostream& out, const Lv2DescriptionInput& in, bool mono) {
       << "\tdoap:license <" << kLicense << "> ;\n"
       << "\tlv2:minorVersion " << in.minorVersion << " ;\n"
       << "\tlv2:microVersion " << in.microVersion << " ;\n"
-      << "\tlv2:optionalFeature lv2:hardRTCapable, urid:map, opts:options ;\n"
+      << "\tlv2:optionalFeature lv2:hardRTCapable, urid:map, opts:options, work:schedule, log:log ;\n"
+      << "\tlv2:extensionData work:interface ;\n"
       << "\topts:supportedOption bufsz:maxBlockLength ;\n"
       << "\tlv2:port [\n";
 
@@ -137,6 +147,7 @@ std::string Lv2PluginFileName(const Lv2DescriptionInput& in) { return in.name + 
 
 void WriteLv2Manifest(std::ostream& out, const Lv2DescriptionInput& in) {
   out << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+      << "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
       << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n";
   for (bool mono : {false, true}) {
     out << "<" << Uri(in, mono) << ">\n"
@@ -144,7 +155,38 @@ void WriteLv2Manifest(std::ostream& out, const Lv2DescriptionInput& in) {
         << "\tlv2:binary <" << in.binary << "> ;\n"
         << "\trdfs:seeAlso <" << Lv2PluginFileName(in) << "> .\n\n";
   }
+  // Hosts find presets through the manifest; their content is read on demand.
+  for (bool mono : {false, true}) {
+    for (size_t i = 0; i < in.presetNames.size(); ++i) {
+      out << "<" << PresetUri(in, mono, i) << ">\n"
+          << "\ta pset:Preset ;\n"
+          << "\tlv2:appliesTo <" << Uri(in, mono) << "> ;\n"
+          << "\trdfs:seeAlso <" << kPresetsFile << "> .\n\n";
+    }
+  }
 }
+
+// A factory preset sets no parameter: it only picks the preset port's value,
+// so hosts that apply it change what the preset control would.
+void WriteLv2Presets(std::ostream& out, const Lv2DescriptionInput& in) {
+  out << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+      << "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+      << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n";
+  for (bool mono : {false, true}) {
+    for (size_t i = 0; i < in.presetNames.size(); ++i) {
+      out << "<" << PresetUri(in, mono, i) << ">\n"
+          << "\ta pset:Preset ;\n"
+          << "\tlv2:appliesTo <" << Uri(in, mono) << "> ;\n"
+          << "\trdfs:label " << Literal(in.presetNames[i]) << " ;\n"
+          << "\tlv2:port [\n"
+          << "\t\tlv2:symbol \"preset\" ;\n"
+          << "\t\tpset:value " << Decimal(static_cast<double>(i)) << "\n"
+          << "\t] .\n\n";
+    }
+  }
+}
+
+std::string Lv2PresetsFileName() { return kPresetsFile; }
 
 void WriteLv2Plugins(std::ostream& out, const Lv2DescriptionInput& in) {
   out << kPrefixes;

@@ -1,5 +1,6 @@
-// Writes the LV2 description of one deliverable (manifest.ttl and the plug-in
-// file) from the same tables the native unit answers its host from.
+// Writes the LV2 description of one deliverable (manifest.ttl, the plug-in
+// file and the factory presets) from the same tables the native unit answers
+// its host from.
 #pragma once
 
 #include <cstdint>
@@ -17,5 +18,8 @@ struct Lv2DescriptionInput {
 
 void WriteLv2Manifest(std::ostream& out, const Lv2DescriptionInput& in);
 void WriteLv2Plugins(std::ostream& out, const Lv2DescriptionInput& in);
+// The factory presets as LV2 presets of both plug-ins, in presets.ttl.
+void WriteLv2Presets(std::ostream& out, const Lv2DescriptionInput& in);
+std::string Lv2PresetsFileName();
 // The plug-in file's name in the bundle, e.g. "AUQelvoBS7.ttl".
 std::string Lv2PluginFileName(const Lv2DescriptionInput& in);

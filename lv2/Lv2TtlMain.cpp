@@ -1,5 +1,5 @@
-// Writes <dir>/manifest.ttl and <dir>/<Name>.ttl for the deliverable whose
-// values this program is linked with.
+// Writes <dir>/manifest.ttl, <dir>/<Name>.ttl and <dir>/presets.ttl for the
+// deliverable whose values this program is linked with.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -29,7 +29,10 @@ int main(int argc, char** argv) {
   WriteLv2Manifest(manifest, in);
   std::ofstream plugins(dir + "/" + Lv2PluginFileName(in));
   WriteLv2Plugins(plugins, in);
+  std::ofstream presets(dir + "/" + Lv2PresetsFileName());
+  WriteLv2Presets(presets, in);
   manifest.close();
   plugins.close();
-  return manifest && plugins ? 0 : 1;
+  presets.close();
+  return manifest && plugins && presets ? 0 : 1;
 }

@@ -6,18 +6,20 @@
 #include <lv2/core/lv2.h>
 #include <lv2/options/options.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
+#include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
-#include <thread>
 
 #include "effect/FilterPresets.h"
 #include "effect/ModulationReport.h"
+#include "lv2/Lv2Control.h"
+#include "lv2/Lv2Log.h"
 #include "lv2/Lv2Ports.h"
 #include "platform/AudioTypes.h"
 #include "platform/AudioUnitHost.h"
@@ -26,8 +28,6 @@
 namespace {
 
 constexpr uint32_t kMaxChannels = 2;
-// How often the control thread looks for preset and bypass changes.
-constexpr auto kControlPoll = std::chrono::milliseconds(5);
 
 const std::string kStereoUri = std::string(kLv2UriBase) + QELVO_LV2_NAME;
 const std::string kMonoUri = kStereoUri + kLv2MonoSuffix;
@@ -52,14 +52,9 @@ struct Lv2Instance {
 
   // What the unit was last given, so run() only passes on changes.
   float cutoff = NAN, resonance = NAN, gain = NAN;
-  // Preset and bypass go through property calls that may allocate or notify
-  // listeners: run() only posts them, the control thread applies them.
-  std::atomic<int32_t> wantedPreset{-1};
-  std::atomic<int32_t> appliedPreset{-1};
-  std::atomic<int32_t> wantedBypass{0};
-  std::atomic<int32_t> appliedBypass{0};
-  std::atomic<bool> stop{false};
-  std::thread control;
+  // Preset and bypass: run() posts them, the host's worker or a shared
+  // thread applies them.
+  Lv2Control control;
 
   // Where the render callback reads this slice's input from.
   const float* sliceIn[kMaxChannels] = {};
@@ -89,32 +84,12 @@ OSStatus FeedInput(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeSta
   return noErr;
 }
 
-void ApplyPreset(Lv2Instance* self) {
-  const int32_t wanted = self->wantedPreset.load(std::memory_order_acquire);
-  if (wanted < 0 || wanted == self->appliedPreset.load(std::memory_order_relaxed)) return;
-  AUPreset preset{wanted, nullptr};
-  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_PresentPreset, kAudioUnitScope_Global, 0, &preset,
-                           sizeof preset) == noErr) {
-    self->appliedPreset.store(wanted, std::memory_order_release);
-  }
-}
-
-void ApplyBypass(Lv2Instance* self) {
-  const int32_t wanted = self->wantedBypass.load(std::memory_order_acquire);
-  if (wanted == self->appliedBypass.load(std::memory_order_relaxed)) return;
-  UInt32 value = static_cast<UInt32>(wanted);
-  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_BypassEffect, kAudioUnitScope_Global, 0, &value,
-                           sizeof value) == noErr) {
-    self->appliedBypass.store(wanted, std::memory_order_release);
-  }
-}
-
-void ControlLoop(Lv2Instance* self) {
-  while (!self->stop.load(std::memory_order_acquire)) {
-    ApplyPreset(self);
-    ApplyBypass(self);
-    std::this_thread::sleep_for(kControlPoll);
-  }
+// The host's worker, when it offers one.
+const LV2_Worker_Schedule* HostWorker(const LV2_Feature* const* features) {
+  for (int i = 0; features != nullptr && features[i] != nullptr; ++i)
+    if (std::strcmp(features[i]->URI, LV2_WORKER__schedule) == 0)
+      return static_cast<const LV2_Worker_Schedule*>(features[i]->data);
+  return nullptr;
 }
 
 uint32_t HostMaxBlockLength(const LV2_Feature* const* features) {
@@ -137,7 +112,43 @@ uint32_t HostMaxBlockLength(const LV2_Feature* const* features) {
   return kLv2DefaultMaxFrames;
 }
 
-bool SetUp(Lv2Instance* self) {
+bool IsDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The native unit: the copy an installed LV2 bundle carries, so the bundle
+// works wherever it is copied and never runs a unit of another build; else
+// (a build tree) the loader's search path. Answers why when it fails.
+std::string OpenUnit(const char* bundlePath, AudioUnit* unit) {
+  const std::string name = QELVO_LV2_NAME;
+  std::string own;
+  if (bundlePath != nullptr && bundlePath[0] != '\0') {
+    own = bundlePath;
+    if (own.back() != '/') own += '/';
+    own += name + ".bundle";
+  }
+  Component component = nullptr;
+  if (!own.empty() && IsDirectory(own)) {
+    component = QelvoComponentAtPath(own.c_str());
+    if (component == nullptr) return "unreadable native unit: " + QelvoComponentLoaderLastError();
+  } else {
+    component = QelvoFindComponent(name.c_str());
+    if (component == nullptr) {
+      std::string why = "no native unit " + name + ".bundle in " + (own.empty() ? "the LV2 bundle" : own) +
+                        " nor on the search path:";
+      for (const std::string& dir : QelvoComponentSearchPath()) why += " " + dir;
+      return why + " (" + kQelvoPluginPathVariable + " adds folders)";
+    }
+  }
+  const OSStatus status = OpenAComponent(component, unit);
+  if (status != noErr)
+    return "cannot open the native unit (status " + std::to_string(status) + "): " + QelvoComponentLoaderLastError();
+  return {};
+}
+
+// Answers what the unit refused, or nothing.
+std::string SetUp(Lv2Instance* self) {
   AudioStreamBasicDescription format{};
   format.mSampleRate = self->sampleRate;
   format.mFormatID = kAudioFormatLinearPCM;
@@ -147,32 +158,38 @@ bool SetUp(Lv2Instance* self) {
   format.mBytesPerFrame = sizeof(float);
   format.mChannelsPerFrame = self->channels;
   format.mBitsPerChannel = 32;
+  auto refused = [](const char* what, OSStatus status) {
+    return std::string("the native unit refused ") + what + " (status " + std::to_string(status) + ")";
+  };
   for (AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output}) {
-    if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_StreamFormat, scope, 0, &format, sizeof format) != noErr)
-      return false;
+    if (OSStatus s = AudioUnitSetProperty(self->unit, kAudioUnitProperty_StreamFormat, scope, 0, &format,
+                                          sizeof format);
+        s != noErr)
+      return refused("the stream format", s);
   }
   UInt32 maxFrames = self->maxFrames;
-  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0,
-                           &maxFrames, sizeof maxFrames) != noErr)
-    return false;
+  if (OSStatus s = AudioUnitSetProperty(self->unit, kAudioUnitProperty_MaximumFramesPerSlice,
+                                        kAudioUnitScope_Global, 0, &maxFrames, sizeof maxFrames);
+      s != noErr)
+    return refused("the maximum frames per slice", s);
   // Reading the input ports where they are and writing straight into the
   // output ports saves two copies per block; the ports may even be one buffer.
   UInt32 inPlace = 0;
-  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_InPlaceProcessing, kAudioUnitScope_Global, 0, &inPlace,
-                           sizeof inPlace) != noErr)
-    return false;
+  if (OSStatus s = AudioUnitSetProperty(self->unit, kAudioUnitProperty_InPlaceProcessing, kAudioUnitScope_Global,
+                                        0, &inPlace, sizeof inPlace);
+      s != noErr)
+    return refused("in-place processing off", s);
   AURenderCallbackStruct callback{FeedInput, self};
-  if (AudioUnitSetProperty(self->unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &callback,
-                           sizeof callback) != noErr)
-    return false;
-  return AudioUnitInitialize(self->unit) == noErr;
+  if (OSStatus s = AudioUnitSetProperty(self->unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0,
+                                        &callback, sizeof callback);
+      s != noErr)
+    return refused("the render callback", s);
+  if (OSStatus s = AudioUnitInitialize(self->unit); s != noErr) return refused("to initialize", s);
+  return {};
 }
 
 void Destroy(Lv2Instance* self) {
-  if (self->control.joinable()) {
-    self->stop.store(true, std::memory_order_release);
-    self->control.join();
-  }
+  self->control.Stop();
   if (self->unit != nullptr) {
     AudioUnitUninitialize(self->unit);
     CloseComponent(self->unit);
@@ -181,25 +198,45 @@ void Destroy(Lv2Instance* self) {
   delete self;
 }
 
-LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char*,
-                       const LV2_Feature* const* features) {
-  if (!(rate > 0) || !std::isfinite(rate)) return nullptr;
-  auto* self = new (std::nothrow) Lv2Instance;
+// Says why the plug-in cannot start and answers the null instance LV2 asks
+// for. A host that uses the null instance anyway (Debian 12's lv2apply does)
+// dies, but only after the reason is out: a placeholder that rendered silence
+// would pass a failed start off as a finished render.
+LV2_Handle FailedStart(Lv2Instance* self, const LV2_Feature* const* features, const std::string& why) {
+  Lv2Log(features).Error(std::string(QELVO_LV2_NAME) + " (LV2): cannot start: " + why);
   if (self == nullptr) return nullptr;
+  self->control.Stop();
+  if (self->unit != nullptr) {
+    CloseComponent(self->unit);
+    self->unit = nullptr;
+  }
+  Destroy(self);
+  return nullptr;
+}
+
+LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char* bundlePath,
+                       const LV2_Feature* const* features) {
+  auto* self = new (std::nothrow) Lv2Instance;
+  if (self == nullptr) return FailedStart(nullptr, features, "out of memory");
   self->channels = kMonoUri == descriptor->URI ? 1 : 2;
   self->sampleRate = rate;
   self->maxFrames = HostMaxBlockLength(features);
   self->presetCount = static_cast<int32_t>(FilterPresets().size());
+  if (!(rate > 0) || !std::isfinite(rate)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "unusable sample rate %g", rate);
+    return FailedStart(self, features, text);
+  }
   try {
     for (uint32_t c = 0; c < self->channels; ++c) self->scratch[c] = new float[self->maxFrames]();
-    if (QelvoOpenComponent(QELVO_LV2_NAME, &self->unit) != noErr || !SetUp(self)) {
-      Destroy(self);
-      return nullptr;
-    }
-    self->control = std::thread(ControlLoop, self);
+    if (std::string why = OpenUnit(bundlePath, &self->unit); !why.empty()) return FailedStart(self, features, why);
+    if (std::string why = SetUp(self); !why.empty()) return FailedStart(self, features, why);
+    self->control.Start(self->unit, HostWorker(features));
+  } catch (const std::bad_alloc&) {
+    return FailedStart(self, features, "out of memory");
   } catch (...) {
-    Destroy(self);
-    return nullptr;
+    // Nothing may unwind into a C host.
+    return FailedStart(self, features, "unexpected error");
   }
   return self;
 }
@@ -227,14 +264,12 @@ float Control(const Lv2Instance* self, uint32_t port, float fallback) {
   return p != nullptr && std::isfinite(*p) ? *p : fallback;
 }
 
-// Reads the preset and bypass ports into what the control thread applies.
-void PostPresetAndBypass(Lv2Instance* self) {
+int32_t WantedPreset(const Lv2Instance* self) {
   const float preset = Control(self, kLv2PortPreset, 0.0f);
-  const int32_t number = std::clamp(static_cast<int32_t>(std::lround(preset)), 0, self->presetCount - 1);
-  self->wantedPreset.store(number, std::memory_order_release);
-  const bool enabled = Control(self, kLv2PortEnabled, 1.0f) > 0.5f;
-  self->wantedBypass.store(enabled ? 0 : 1, std::memory_order_release);
+  return std::clamp(static_cast<int32_t>(std::lround(preset)), 0, self->presetCount - 1);
 }
+
+bool WantedBypass(const Lv2Instance* self) { return !(Control(self, kLv2PortEnabled, 1.0f) > 0.5f); }
 
 void Activate(LV2_Handle handle) {
   auto* self = static_cast<Lv2Instance*>(handle);
@@ -243,9 +278,7 @@ void Activate(LV2_Handle handle) {
   self->timeStamp.mFlags = kAudioTimeStampSampleTimeValid;
   self->framesToReport = 0;  // the first block reads the unit
   // Not a real-time call: the first block already runs with the chosen preset.
-  PostPresetAndBypass(self);
-  ApplyPreset(self);
-  ApplyBypass(self);
+  self->control.ApplyNow(WantedPreset(self), WantedBypass(self));
 }
 
 void SetParameter(Lv2Instance* self, AudioUnitParameterID id, float value, float& last) {
@@ -310,7 +343,7 @@ void Run(LV2_Handle handle, uint32_t frames) {
     if (self->audioOut[c] == nullptr) return;
   }
   PassParameters(self);
-  PostPresetAndBypass(self);
+  self->control.Post(WantedPreset(self), WantedBypass(self));
   for (uint32_t done = 0; done < frames;) {
     const uint32_t slice = std::min(frames - done, self->maxFrames);
     RenderSlice(self, done, slice);
@@ -321,7 +354,21 @@ void Run(LV2_Handle handle, uint32_t frames) {
 
 void Cleanup(LV2_Handle handle) { Destroy(static_cast<Lv2Instance*>(handle)); }
 
-const void* ExtensionData(const char*) { return nullptr; }
+// [worker] Applies the preset and bypass that run() asked for.
+LV2_Worker_Status Work(LV2_Handle handle, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle, uint32_t,
+                       const void*) {
+  static_cast<Lv2Instance*>(handle)->control.Work();
+  return LV2_WORKER_SUCCESS;
+}
+
+// [render] Nothing comes back: the outputs read the unit itself.
+LV2_Worker_Status WorkResponse(LV2_Handle, uint32_t, const void*) { return LV2_WORKER_SUCCESS; }
+
+const LV2_Worker_Interface kWorker = {Work, WorkResponse, nullptr};
+
+const void* ExtensionData(const char* uri) {
+  return uri != nullptr && std::strcmp(uri, LV2_WORKER__interface) == 0 ? &kWorker : nullptr;
+}
 
 const LV2_Descriptor kDescriptors[] = {
     {kStereoUri.c_str(), Instantiate, ConnectPort, Activate, Run, nullptr, Cleanup, ExtensionData},

@@ -42,7 +42,8 @@ inline constexpr const char* kQelvoPluginPathVariable = "QELVO_PLUGIN_PATH";
 inline constexpr const char* kQelvoPluginPathOnlyVariable = "QELVO_PLUGIN_PATH_ONLY";
 
 // The directories searched, in order: those of QELVO_PLUGIN_PATH, then the
-// install location, then the build tree.
+// install location (qelvo/plugins in the folder the runtime was loaded from),
+// then, for the runtime of a build tree only, that tree's plugins folder.
 std::vector<std::string> QelvoComponentSearchPath();
 
 // Looks for bundles again (the first lookup scans by itself) and answers the
@@ -64,6 +65,11 @@ long CountComponents(const ComponentDescription* looking);
 // AUQelvoBS7.bundle) or display name is name, tried in that order; null when
 // none is.
 Component QelvoFindComponent(const char* name);
+
+// The component of the bundle in directory path, on the search path or not
+// (an LV2 bundle carries its own unit); null when path holds no readable
+// bundle, with the reason in QelvoComponentLoaderLastError().
+Component QelvoComponentAtPath(const char* path);
 
 OSStatus QelvoGetComponentDescription(Component component, ComponentDescription* outDesc);
 // The component's bundle (owned by the loader) and its display name.

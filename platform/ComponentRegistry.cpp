@@ -1,6 +1,8 @@
 // The components on the search path: found by listing each directory for
 // "*.bundle" entries, in search-path order and by name within a directory.
 #include <dirent.h>
+#include <dlfcn.h>
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,8 +14,13 @@
 
 #include "platform/LoaderInternal.h"
 
-#ifndef QELVO_PLUGIN_INSTALL_DIR
-#define QELVO_PLUGIN_INSTALL_DIR ""
+// The install location relative to the folder the runtime is loaded from, and
+// the build tree's folders (searched only by the runtime of that build tree).
+#ifndef QELVO_PLUGIN_INSTALL_SUBDIR
+#define QELVO_PLUGIN_INSTALL_SUBDIR "qelvo/plugins"
+#endif
+#ifndef QELVO_RUNTIME_BUILD_DIR
+#define QELVO_RUNTIME_BUILD_DIR ""
 #endif
 #ifndef QELVO_PLUGIN_BUILD_DIR
 #define QELVO_PLUGIN_BUILD_DIR ""
@@ -103,6 +110,23 @@ bool Matches(const ComponentDescription& d, const ComponentDescription* looking)
          ((d.componentFlags ^ looking->componentFlags) & looking->componentFlagsMask) == 0;
 }
 
+std::string Canonical(const char* path) {
+  char resolved[PATH_MAX];
+  return path != nullptr && path[0] != '\0' && realpath(path, resolved) != nullptr ? resolved : std::string();
+}
+
+// Where this runtime was loaded from, so an install anywhere finds its own
+// bundles without a compiled-in prefix.
+const std::string& RuntimeDirectory() {
+  static const std::string dir = [] {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&Canonical), &info) == 0) return std::string();
+    std::string file = Canonical(info.dli_fname);
+    return file.substr(0, file.rfind('/'));
+  }();
+  return dir;
+}
+
 }  // namespace
 
 std::vector<std::string> QelvoComponentSearchPath() {
@@ -118,8 +142,12 @@ std::vector<std::string> QelvoComponentSearchPath() {
   }
   const char* only = std::getenv(kQelvoPluginPathOnlyVariable);
   if (only != nullptr && only[0] != '\0' && std::string_view(only) != "0") return dirs;
-  for (const char* compiled : {QELVO_PLUGIN_INSTALL_DIR, QELVO_PLUGIN_BUILD_DIR})
-    if (compiled[0] != '\0') dirs.emplace_back(compiled);
+  const std::string& runtime = RuntimeDirectory();
+  if (runtime.empty()) return dirs;
+  dirs.push_back(runtime + "/" + QELVO_PLUGIN_INSTALL_SUBDIR);
+  // An installed runtime never looks into the tree it was built in.
+  static const bool inBuildTree = runtime == Canonical(QELVO_RUNTIME_BUILD_DIR);
+  if (inBuildTree && QELVO_PLUGIN_BUILD_DIR[0] != '\0') dirs.emplace_back(QELVO_PLUGIN_BUILD_DIR);
   return dirs;
 }
 
@@ -192,6 +220,16 @@ CFBundleRef QelvoGetComponentBundle(Component component) {
 
 std::string QelvoGetComponentName(Component component) {
   return component != nullptr && QelvoIsComponent(component) ? component->bundle->manifest.name : std::string();
+}
+
+Component QelvoComponentAtPath(const char* path) {
+  std::string error;
+  CFBundleObject* bundle = QelvoBundleAtPath(path != nullptr ? path : "", error);
+  if (bundle == nullptr) {
+    QelvoSetLoaderError(error);
+    return nullptr;
+  }
+  return &bundle->component;
 }
 
 OSStatus QelvoOpenComponent(const char* name, ComponentInstance* outInstance) {

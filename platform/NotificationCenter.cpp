@@ -66,10 +66,15 @@ struct CFNotificationCenterObject : QelvoValue {
   void RemoveWhere(Pred pred);
   int Post(CFStringRef name, CFStringRef object, CFDictionaryRef userInfo, std::string* error);
   bool IsConnected();
+  int WaitUntilConnected(double seconds, std::string* error);
   uint64_t SignalCount();
 
  private:
   void Run();
+  // With busMutex_ held: a connection attempt starts, moves along or fails.
+  void BeginConnecting();
+  void AdvanceConnecting();
+  void ConnectFailed(int code, const std::string& reason);
   void Deliver(const WireNotification& n);
   void Wake();
   bool OnDeliveryThread() const { return std::this_thread::get_id() == deliveryThreadId_.load(); }
@@ -86,7 +91,10 @@ struct CFNotificationCenterObject : QelvoValue {
   bool stopped_ = false;
 
   std::mutex busMutex_;
+  // Told when the connection or its rules change, for WaitUntilConnected.
+  std::condition_variable busChanged_;
   NotificationBus bus_;
+  int lastConnectCode_ = -ENOTCONN;
   std::string lastConnectError_;
   Clock::time_point nextConnect_{};
   std::chrono::milliseconds retryDelay_ = kFirstRetry;
@@ -100,13 +108,41 @@ struct CFNotificationCenterObject : QelvoValue {
   std::atomic<std::thread::id> deliveryThreadId_{};
 };
 
+// Whoever first asks for the centre (a plug-in being opened, say) never waits
+// for the bus: only the socket is connected here, which answers at once, and
+// the delivery thread sees authentication and the greeting through.
 void CFNotificationCenterObject::Start() {
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   {
     std::lock_guard<std::mutex> lock(busMutex_);
-    if (bus_.Open(&lastConnectError_) < 0) nextConnect_ = Clock::now() + retryDelay_;
+    BeginConnecting();
   }
   thread_ = std::thread([this] { Run(); });
+}
+
+void CFNotificationCenterObject::BeginConnecting() {
+  std::string reason;
+  const int rc = bus_.Begin(&reason);
+  if (rc < 0) ConnectFailed(rc, reason);
+}
+
+void CFNotificationCenterObject::AdvanceConnecting() {
+  std::string reason;
+  const int rc = bus_.Advance(&reason);
+  if (rc < 0) {
+    ConnectFailed(rc, reason);
+  } else if (rc > 0) {
+    retryDelay_ = kFirstRetry;
+    lastConnectCode_ = 0;
+    lastConnectError_.clear();
+  }
+}
+
+void CFNotificationCenterObject::ConnectFailed(int code, const std::string& reason) {
+  lastConnectCode_ = code;
+  lastConnectError_ = reason;
+  nextConnect_ = Clock::now() + retryDelay_;
+  retryDelay_ = std::min(retryDelay_ * 2, kLastRetry);
 }
 
 // At exit: no observer is called once exit handlers run, and what was posted
@@ -143,13 +179,14 @@ void CFNotificationCenterObject::Add(const void* observer, CFNotificationCallbac
   std::lock_guard<std::mutex> lock(registryMutex_);
   r.id = nextId_++;
   {
-    // Installed before returning, so a notification posted elsewhere after
-    // this call reaches the observer.
+    // Sent to the bus without waiting for its answer: registering never
+    // waits on the bus. QelvoNotificationCenterWaitUntilConnected waits for
+    // the bus to confirm.
     std::lock_guard<std::mutex> busLock(busMutex_);
     bus_.AddRule(r.rule);
   }
   registrations_.push_back(std::move(r));
-  Wake();  // the rule's round trip may have read notifications on our behalf
+  Wake();  // the delivery thread writes the request out and reads the answer
 }
 
 template <class Pred>
@@ -217,10 +254,11 @@ int CFNotificationCenterObject::Post(CFStringRef name, CFStringRef object, CFDic
   bool pendingOutput = false;
   {
     std::lock_guard<std::mutex> lock(busMutex_);
-    if (!bus_.IsOpen()) {
+    if (!bus_.IsOpen() && !bus_.IsConnecting()) {
       rc = -ENOTCONN;
       reason = lastConnectError_.empty() ? "not connected to the session bus" : lastConnectError_;
     } else {
+      // While connecting it waits in the queue for the bus's greeting.
       rc = bus_.Send(name, object, wireUserInfo.get(), &reason);
       pendingOutput = bus_.HasPendingOutput();
     }
@@ -234,7 +272,27 @@ int CFNotificationCenterObject::Post(CFStringRef name, CFStringRef object, CFDic
 
 bool CFNotificationCenterObject::IsConnected() {
   std::lock_guard<std::mutex> lock(busMutex_);
-  return bus_.IsOpen();
+  return bus_.IsOpen() && bus_.RulesInstalled();
+}
+
+int CFNotificationCenterObject::WaitUntilConnected(double seconds, std::string* error) {
+  std::unique_lock<std::mutex> lock(busMutex_);
+  // Only the delivery thread moves the connection along: it must not wait
+  // for itself.
+  if (!OnDeliveryThread() && seconds > 0) {
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(std::min(seconds, 1e6)));
+    busChanged_.wait_until(lock, end, [&] { return bus_.IsOpen() ? bus_.RulesInstalled() : !bus_.IsConnecting(); });
+  }
+  auto fail = [&](int code, const std::string& reason) {
+    if (error != nullptr) *error = reason;
+    return code;
+  };
+  if (bus_.IsOpen())
+    return bus_.RulesInstalled() ? 0 : fail(-ETIMEDOUT, "the session bus has not confirmed the observations yet");
+  if (bus_.IsConnecting()) return fail(-ETIMEDOUT, "the session bus has not answered yet");
+  return fail(lastConnectCode_ < 0 ? lastConnectCode_ : -ENOTCONN,
+              lastConnectError_.empty() ? "not connected to the session bus" : lastConnectError_);
 }
 
 uint64_t CFNotificationCenterObject::SignalCount() {
@@ -283,29 +341,24 @@ void CFNotificationCenterObject::Run() {
     Clock::time_point connectAt = Clock::time_point::max();
     {
       std::lock_guard<std::mutex> lock(busMutex_);
-      if (!bus_.IsOpen() && Clock::now() >= nextConnect_) {
-        if (bus_.Open(&lastConnectError_) == 0) {
-          retryDelay_ = kFirstRetry;
-          lastConnectError_.clear();
-        } else {
-          nextConnect_ = Clock::now() + retryDelay_;
-          retryDelay_ = std::min(retryDelay_ * 2, kLastRetry);
-        }
-      }
+      if (!bus_.IsOpen() && !bus_.IsConnecting() && Clock::now() >= nextConnect_) BeginConnecting();
+      if (bus_.IsConnecting()) AdvanceConnecting();
       if (bus_.IsOpen()) {
         more = bus_.Receive(&received, kReceiveBatch);
         if (!bus_.IsOpen()) {
+          lastConnectCode_ = -ECONNRESET;
           lastConnectError_ = "the session bus connection was lost";
           nextConnect_ = Clock::now();
           more = true;
         }
       }
-      if (bus_.IsOpen()) {
+      if (bus_.Fd() >= 0) {
         fds[1] = {bus_.Fd(), bus_.Events(), 0};
         busDeadline = bus_.Deadline();
       } else {
         connectAt = nextConnect_;
       }
+      busChanged_.notify_all();
     }
     {
       std::lock_guard<std::mutex> lock(queueMutex_);
@@ -408,6 +461,14 @@ int QelvoNotificationCenterPost(CFNotificationCenterRef center, CFStringRef name
 
 bool QelvoNotificationCenterIsConnected(CFNotificationCenterRef center) {
   return Centre(center) != nullptr && center->IsConnected();
+}
+
+int QelvoNotificationCenterWaitUntilConnected(CFNotificationCenterRef center, double seconds, std::string* error) {
+  if (Centre(center) == nullptr) {
+    if (error != nullptr) *error = "no notification centre given";
+    return -EINVAL;
+  }
+  return center->WaitUntilConnected(seconds, error);
 }
 
 uint64_t QelvoNotificationCenterBusSignalCount(CFNotificationCenterRef center) {

@@ -19,11 +19,16 @@ enum : CFNotificationSuspensionBehavior {
   CFNotificationSuspensionBehaviorDeliverImmediately = 4,
 };
 
-// The one centre of this process; the bus connection opens on first use.
+// The one centre of this process. The bus connection starts on first use and
+// is set up in the background: neither this call nor adding an observer ever
+// waits for the bus (QelvoNotificationCenterWaitUntilConnected does).
 CFNotificationCenterRef CFNotificationCenterGetDistributedCenter();
 
 // name or object null: any; an object is a string. Observers are called on the
 // centre's delivery thread, in registration order, never on a render thread.
+// The bus is asked for the observation's notifications without waiting for
+// its answer (nor for the connection); once it has answered,
+// QelvoNotificationCenterWaitUntilConnected returns.
 // Every registration counts: the same one added twice is called twice. The
 // suspension behaviour is accepted and ignored (delivery is always immediate).
 void CFNotificationCenterAddObserver(CFNotificationCenterRef center, const void* observer,
@@ -46,13 +51,26 @@ void QelvoNotificationCenterRemoveCallback(CFNotificationCenterRef center, CFNot
 // Posts like CFNotificationCenterPostNotification but reports failure: 0 on
 // success, else a negative errno value with a readable reason in *error
 // (error may be null). Observers of this process get the notification even
-// when the bus cannot be reached (then -ENOTCONN).
+// when the bus cannot be reached (then -ENOTCONN). While the connection is
+// being set up the notification is queued and sent once the bus has greeted
+// this process; should that attempt fail, it is lost.
 int QelvoNotificationCenterPost(CFNotificationCenterRef center, CFStringRef name, CFStringRef object,
                                 CFDictionaryRef userInfo, std::string* error);
 
-// Whether the centre is connected to the session bus right now; after the
-// bus went away it reconnects by itself.
+// Whether the centre is connected to the session bus right now, and the bus
+// has confirmed every observation added so far; after the bus went away the
+// centre reconnects by itself.
 bool QelvoNotificationCenterIsConnected(CFNotificationCenterRef center);
+
+// Waits at most seconds while a connection attempt is under way or the bus
+// has yet to confirm observations: 0 once connected with every observation
+// in place, else a negative errno value with the reason in *error (the last
+// attempt's failure: nothing listening, no answer within the connection
+// bound, the connection lost; -ETIMEDOUT when seconds ran out first).
+// Connecting, authentication included, gives up after a few seconds, so
+// with a generous limit this answers within that bound. Seconds 0 reports
+// the state at once. From an observer's call it never waits.
+int QelvoNotificationCenterWaitUntilConnected(CFNotificationCenterRef center, double seconds, std::string* error);
 
 // Notification signals this process has read from the bus, its own posts
 // included (they come back when it observes them). For tests and

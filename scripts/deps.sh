@@ -12,6 +12,8 @@ PACKAGES=(
   libcli11-dev libsndfile1-dev libcairo2-dev libfontconfig-dev libplist-dev liblo-dev liblo-tools
   lv2-dev liblilv-dev lilv-utils sordi serdi jalv jackd2
   libfftw3-dev
+  help2man groff-base dpkg-dev dbus
+  libpipewire-0.3-dev pipewire pipewire-bin wireplumber pipewire-jack
 )
 
 SUDO=""

@@ -93,6 +93,8 @@ void RunPeer(std::vector<std::string> args, bool expectDone = true) {
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   const uint64_t before = sDone.load();
+  // Registrations are confirmed by the bus in the background.
+  QelvoNotificationCenterWaitUntilConnected(CFNotificationCenterGetDistributedCenter(), 10, nullptr);
   pid_t pid;
   ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
   int status = 0;

@@ -442,7 +442,7 @@ TEST(NotificationCenter, WithoutABusPostsStillReachLocalObserversAndReportTheFai
 TEST(NotificationCenter, ReconnectsAndObservesAgainAfterTheBusRestarts) {
   Recorder recorder;
   recorder.Observe("After Restart");
-  ASSERT_TRUE(QelvoNotificationCenterIsConnected(Center()));
+  ASSERT_EQ(QelvoNotificationCenterWaitUntilConnected(Center(), 10, nullptr), 0);
   PrivateBusEnvironment::Bus().Stop();
   ASSERT_TRUE(Eventually([] { return !QelvoNotificationCenterIsConnected(Center()); }));
   std::string error;

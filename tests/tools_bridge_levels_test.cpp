@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "support/OscSender.h"
+#include "support/OscPackets.h"
 #include "support/PrivateBusEnvironment.h"
 #include "support/ToolRunner.h"
 #include "support/ToolTestFiles.h"
@@ -19,6 +19,19 @@ namespace {
 ::testing::Environment* const sBusEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateBusEnvironment);
 
 void Pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+// A sender of the values a headset app sends: floats, or an integer for
+// contact quality.
+struct Sender {
+  explicit Sender(const BackgroundTool& bridge) : port(osc::BoundPort(bridge.Out())) {}
+  void Float(const std::string& address, float v) const {
+    EXPECT_TRUE(osc::SendUdp(port, osc::Message(address, "f", osc::F(v)))) << address;
+  }
+  void Int(const std::string& address, int v) const {
+    EXPECT_TRUE(osc::SendUdp(port, osc::Message(address, "i", osc::I(v)))) << address;
+  }
+  int port;
+};
 
 std::unique_ptr<BackgroundTool> StartBridge(const std::vector<std::string>& extra) {
   std::vector<std::string> args = {kQelvo, "bridge", "--osc-port", "0"};
@@ -60,17 +73,17 @@ TEST(BridgeLevels, SpikesAreDroppedAndBadContactHoldsOnTheWayToTheBus) {
   BackgroundTool monitor({kQelvo, "monitor", "--timeout", "120", "--plot", dir.File("seen.png")});
   ASSERT_TRUE(monitor.WaitForOutput("listening for", 10));
   auto bridge = StartBridge({"--map", dir.File("m.map"), "--verbose", "--timeout", "120"});
-  OscSender send(BridgePort(*bridge));
+  const Sender send(*bridge);
   // A baseline with a slow wobble, a blink-like spike every 50 values from
   // the 150th on, and the headband off between values 220 and 279.
   for (int i = 0; i < 400; ++i) {
     if (i == 220) send.Int("/t/contact", 0);
     if (i == 280) send.Int("/t/contact", 1);
     const bool spike = i >= 150 && i % 50 == 0;
-    send.Floats("/t/alpha", {spike ? 300.0f : static_cast<float>(10 + 0.5 * std::sin(i * 0.7))});
+    send.Float("/t/alpha", spike ? 300.0f : static_cast<float>(10 + 0.5 * std::sin(i * 0.7)));
     Pause(10);
   }
-  send.Floats("/t/end", {1});
+  send.Float("/t/end", 1);
   ASSERT_TRUE(monitor.WaitForOutput("BS8V0", 60));
   const ToolResult seen = monitor.Finish(30, true);
   const ToolResult r = bridge->Finish(30, true);
@@ -104,10 +117,10 @@ TEST(BridgeLevels, ACalibrationRunGivesTheNextRunItsLevelsAtOnce) {
   const std::string calibration = dir.File("baseline.cal");
   {
     auto bridge = StartBridge({"--map", dir.File("m.map"), "--calibrate", "3", "--save-calibration", calibration});
-    OscSender send(BridgePort(*bridge));
+    const Sender send(*bridge);
     // 10.0, 10.1, ..., 20.0 in a shuffled order.
     for (int j = 0; j <= 100; ++j) {
-      send.Floats("/t/alpha", {static_cast<float>(10 + (j * 37 % 101) / 10.0)});
+      send.Float("/t/alpha", static_cast<float>(10 + (j * 37 % 101) / 10.0));
       Pause(5);
     }
     const ToolResult r = bridge->Finish(60);
@@ -126,9 +139,9 @@ TEST(BridgeLevels, ACalibrationRunGivesTheNextRunItsLevelsAtOnce) {
   BackgroundTool monitor({kQelvo, "monitor", "--timeout", "120"});
   ASSERT_TRUE(monitor.WaitForOutput("listening for", 10));
   auto bridge = StartBridge({"--map", dir.File("m.map"), "--calibration", calibration, "--timeout", "120"});
-  OscSender send(BridgePort(*bridge));
-  for (float v : {15.0f, 12.75f, 17.25f}) send.Floats("/t/alpha", {v});
-  send.Floats("/t/end", {1});
+  const Sender send(*bridge);
+  for (float v : {15.0f, 12.75f, 17.25f}) send.Float("/t/alpha", v);
+  send.Float("/t/end", 1);
   ASSERT_TRUE(monitor.WaitForOutput("BS8V0", 60));
   const ToolResult seen = monitor.Finish(30, true);
   const ToolResult r = bridge->Finish(30, true);

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "support/OscSender.h"
+#include "support/OscPackets.h"
 #include "support/PrivateBus.h"
 #include "support/ToolRunner.h"
 #include "support/ToolTestFiles.h"
@@ -111,9 +111,10 @@ TEST_F(BusCommands, TheBridgeRepostsOscFromOscsend) {
   BackgroundTool mapped({kQelvo, "bridge", "--osc-port", "0", "--map", dir.File("openbci.map"), "--timeout", "8"});
   ASSERT_TRUE(plain.WaitForOutput("posting levels", 10));
   ASSERT_TRUE(mapped.WaitForOutput("posting levels", 10));
-  const std::string plainPort = BridgePort(plain), mappedPort = BridgePort(mapped);
-  ASSERT_FALSE(plainPort.empty());
-  ASSERT_FALSE(mappedPort.empty());
+  const std::string plainPort = std::to_string(osc::BoundPort(plain.Out()));
+  const std::string mappedPort = std::to_string(osc::BoundPort(mapped.Out()));
+  ASSERT_NE(plainPort, "0");
+  ASSERT_NE(mappedPort, "0");
 
   // Refused ones first: they must not reach the monitor.
   for (const std::vector<std::string>& send : std::vector<std::vector<std::string>>{

@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"StateFileMissing", Render({"--state", "@none.plist", "@in.wav", "@out.wav"}), 1, "cannot read"},
         BadInput{"StateFileNotAPlist", Render({"--state", "@levels.csv", "@in.wav", "@out.wav"}), 1, "not an XML property list"},
         BadInput{"LiveWithoutBus", Render({"--live", "@in.wav", "@out.wav"}), 1, "dbus-run-session -- qelvo render --live", true},
-        BadInput{"PostWithoutBus", {"post", "BS7V0", "10"}, 1, "eval $(dbus-launch --sh-syntax)", true},
+        BadInput{"PostWithoutBus", {"post", "BS7V0", "10"}, 1, "dbus-run-session -- bash", true},
         BadInput{"PostBadLevel", {"post", "BS7V0", "ten"}, 2, "the level must be a finite number"},
         BadInput{"PostInfiniteLevel", {"post", "BS7V0", "inf"}, 2, "the level must be a finite number"},
         BadInput{"ReplayWithoutBus", {"replay", "@levels.csv"}, 1, "dbus-run-session -- qelvo replay", true},

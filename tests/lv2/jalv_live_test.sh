@@ -4,11 +4,12 @@
 # private bus; jalv's printed control outputs must show the applied level and
 # both factors. Arguments: the qelvo program, the folder of LV2 bundles.
 set -euo pipefail
-# The audio server keeps a registry of servers in /dev/shm, and servers that
-# die uncleanly stay in it until it is full; give the test a /dev/shm of its
-# own where the machine allows it.
-if [ -z "${QELVO_PRIVATE_SHM:-}" ] && unshare -m true 2>/dev/null; then
-  exec env QELVO_PRIVATE_SHM=1 unshare -m bash -c 'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && exec "$0" "$@"' "$0" "$@"
+# jackd registers servers machine-wide in /dev/shm, where stale entries of
+# killed servers pile up ("Too many servers already active"): a private
+# /dev/shm when the test may have one.
+if [ -z "${QELVO_PRIVATE_SHM:-}" ] && unshare -m --propagation private true 2>/dev/null; then
+  exec env QELVO_PRIVATE_SHM=1 unshare -m --propagation private \
+    bash -c 'mount -t tmpfs none /dev/shm && exec bash "$0" "$@"' "$0" "$@"
 fi
 qelvo="$(realpath "$1")"
 export LV2_PATH="$(realpath "$2")"
@@ -19,6 +20,19 @@ pids=()
 cleanup() {
   exec 3>&- 2>/dev/null || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # Whatever has not ended after a few seconds is killed: the test must not
+  # outlive what it checked (a server stuck in shutdown once held it 2 min).
+  for _ in $(seq 1 50); do
+    running=0
+    for pid in "${pids[@]}"; do
+      # Children already ended but not yet waited for show as zombies (Z).
+      state="$(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null || true)"
+      case "$state" in "" | Z) ;; *) running=1 ;; esac
+    done
+    [ "$running" = 0 ] && break
+    sleep 0.1
+  done
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }

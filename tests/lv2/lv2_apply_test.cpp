@@ -16,33 +16,13 @@
 #include "platform/AudioTypes.h"
 #include "platform/AudioUnitHost.h"
 #include "platform/ComponentLoader.h"
+#include "support/FloatWav.h"
 
 namespace {
 
 constexpr uint32_t kRate = 48000;
 constexpr uint32_t kChannels = 2;
 constexpr uint32_t kFrames = 9000;
-
-// Interleaved 32-bit float WAV, so no sample is rounded on the way.
-void WriteFloatWav(const std::string& path, const std::vector<float>& interleaved) {
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  const uint32_t bytes = static_cast<uint32_t>(interleaved.size() * sizeof(float));
-  out.write("RIFF", 4);
-  u32(36 + bytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(3);  // IEEE float
-  u16(kChannels);
-  u32(kRate);
-  u32(kRate * kChannels * 4);
-  u16(kChannels * 4);
-  u16(32);
-  out.write("data", 4);
-  u32(bytes);
-  out.write(reinterpret_cast<const char*>(interleaved.data()), bytes);
-}
 
 // The samples of the file's data chunk, whatever chunks come before it.
 std::vector<float> ReadFloatWav(const std::string& path, uint16_t* format) {
@@ -144,7 +124,7 @@ TEST(Lv2Apply, OutputEqualsTheNativeUnitSampleForSample) {
   char dir[] = "/tmp/qelvo-lv2apply-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string in = std::string(dir) + "/in.wav";
-  WriteFloatWav(in, input);
+  WriteFloatWav(in, input, kChannels, kRate);
 
   // Filter mode at 800 Hz, gain mode, and a peak deliverable's filter mode.
   const Case cases[] = {{"AUQelvoBS7", 1, 800}, {"AUQelvoBS3", 0, 800}, {"AUQelvoPeakRight", 3, 2500}};

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "RealtimeCanary.h"
 #include "effect/ModulationState.h"
 #include "support/ParameterEvents.h"
 #include "support/TestEffect.h"
@@ -36,15 +37,6 @@ OSStatus RenderCall(TestEffect& fx, const AudioUnitParameterEvent* events, UInt3
   return fx.DoRender(flags, ts, 0, frames, out);
 }
 
-__attribute__((noinline)) int* Allocate() { return new int(1); }
-
-int Canary() [[clang::nonblocking]] {
-  int* volatile p = Allocate();
-  const int value = *p;
-  delete p;
-  return value;
-}
-
 AudioUnitParameterEvent Event(AudioUnitParameterID id, UInt32 type, UInt32 offset, float a,
                               float b = 0.0f, UInt32 duration = 0) {
   return type == kParameterEvent_Immediate ? ImmediateEvent(id, offset, a)
@@ -56,7 +48,7 @@ AudioUnitParameterEvent Event(AudioUnitParameterID id, UInt32 type, UInt32 offse
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--canary") == 0) {
     std::printf("canary: allocating inside a real-time function\n");
-    return Canary() == 1 ? 0 : 1;
+    return rtsan_canary::Canary() == 1 ? 0 : 1;
   }
 
   TestEffectPtr fx = OpenTestEffect(2, 2);

@@ -15,6 +15,7 @@
 
 #include "platform/CFRef.h"
 #include "platform/Notifications.h"
+#include "support/Eventually.h"
 #include "support/PrivateBus.h"
 #include "support/PrivateBusEnvironment.h"
 
@@ -25,16 +26,6 @@ inline std::string Text(CFStringRef s) {
 
 inline CFRef<CFStringRef> MakeCFString(const std::string& text) {
   return CFRef<CFStringRef>::Adopt(CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8));
-}
-
-template <class Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-  auto end = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 struct Delivery {
@@ -60,6 +51,9 @@ class Recorder {
     CFRef<CFStringRef> o = object.empty() ? nullptr : MakeCFString(object);
     CFNotificationCenterAddObserver(center_, this, Callback, n.get(), o.get(),
                                     CFNotificationSuspensionBehaviorDeliverImmediately);
+    // The bus confirms the observation in the background; other processes'
+    // notifications reach it from then on.
+    QelvoNotificationCenterWaitUntilConnected(center_, 10, nullptr);
   }
 
   static void Callback(CFNotificationCenterRef, void* observer, CFStringRef name, const void* object,
@@ -105,7 +99,10 @@ struct PeerResult {
 
 // Runs the peer program with args (shell words), with env assignments
 // prefixed, and collects its standard output.
+// The bus confirms observations in the background: the peer starts once it
+// has confirmed those of this process, so what the peer posts reaches them.
 inline PeerResult RunPeer(const std::string& args, const std::string& env = "") {
+  QelvoNotificationCenterWaitUntilConnected(CFNotificationCenterGetDistributedCenter(), 10, nullptr);
   std::string command = (env.empty() ? "" : "env " + env + " ") + QELVO_NOTIFICATIONS_PEER + " " + args;
   PeerResult result;
   FILE* pipe = popen(command.c_str(), "r");

@@ -25,13 +25,19 @@
 
 class PrivateBus {
  public:
-  PrivateBus() {
+  // Deferred: the address is set in the environment, but the daemon starts
+  // only with Start(), for tests of a bus that appears later.
+  enum Starting { kStartNow, kDeferred };
+  explicit PrivateBus(Starting starting = kStartNow) {
     char dir[] = "/tmp/qelvo-bus-XXXXXX";
     if (mkdtemp(dir) == nullptr) throw std::runtime_error("cannot make a directory for the private bus");
     dir_ = dir;
     socket_ = dir_ + "/bus";
     address_ = "unix:path=" + socket_;
-    Start();
+    if (starting == kStartNow)
+      Start();
+    else
+      setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
   }
   PrivateBus(const PrivateBus&) = delete;
   PrivateBus& operator=(const PrivateBus&) = delete;
@@ -43,6 +49,7 @@ class PrivateBus {
   // What clients connect to (no server guid in it, so it stays valid when
   // the daemon restarts).
   const std::string& Address() const { return address_; }
+  const std::string& SocketPath() const { return socket_; }
   bool Running() const { return pid_ > 0; }
 
   void Start() {

@@ -94,6 +94,7 @@ class BackgroundTool {
   const std::string& Out() const { return result_.out; }
 
   pid_t Pid() const { return pid_; }
+  // Sends a signal to the program while it runs.
   void Signal(int signal) const {
     if (pid_ > 0) kill(pid_, signal);
   }

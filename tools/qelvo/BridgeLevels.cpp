@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tools/qelvo/LevelNotifications.h"
 #include "tools/qelvo/NumberText.h"
 #include "tools/qelvo/ToolError.h"
 
@@ -65,7 +64,10 @@ void BridgeLevels::Start(Sink sink, Log log) {
   sink_ = std::move(sink);
   log_ = std::move(log);
   start_ = std::chrono::steady_clock::now();
-  // Say who stays silent at first, so a quiet start is not taken for a fault.
+}
+
+// So a quiet start is not taken for a fault.
+void BridgeLevels::SayWhoWarmsUp() const {
   std::string warming;
   double least = 86400, most = 0;
   for (size_t i = 0; i < map_.rules.size(); ++i)
@@ -190,12 +192,4 @@ void BridgeLevels::Finish(bool interrupted) {
   WriteCalibration(calibration, file);
   std::printf("qelvo %s: calibration of %s written to %s\n", options_.command.c_str(),
               Plural(static_cast<long long>(calibration.entries.size()), "rule").c_str(), file.c_str());
-}
-
-void PostShapedLevel(CFNotificationCenterRef center, const ShapedLevel& s) {
-  const LevelDetail detail{s.raw, FateName(s.fate)};
-  if (s.fate == LevelFate::kPosted)
-    PostLevel(center, s.symbol, s.level, s.rule >= 0 ? &detail : nullptr);
-  else
-    PostBridgeValue(center, s.symbol, std::isnan(s.level) ? std::nullopt : std::optional<double>(s.level), detail);
 }

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/Notifications.h"
 #include "tools/qelvo/BridgeMap.h"
 #include "tools/qelvo/Calibration.h"
 #include "tools/qelvo/LevelNormaliser.h"
@@ -42,9 +41,10 @@ class BridgeLevels {
   BridgeLevels(const BridgeLevels&) = delete;
   BridgeLevels& operator=(const BridgeLevels&) = delete;
 
-  // The clock starts here; levels go to the sink from now on. Says on stderr
-  // which rules warm up first.
+  // The clock starts here; levels go to the sink from now on.
   void Start(Sink sink, Log log);
+  // Says on stderr which rules post nothing at first, while they warm up.
+  void SayWhoWarmsUp() const;
 
   struct Emitted {
     long long posted = 0;
@@ -82,9 +82,3 @@ class BridgeLevels {
   Log log_;
   std::chrono::steady_clock::time_point start_;
 };
-
-// The bridge's sink on the bus: a posted level goes out as a level
-// notification (with its raw value and fate when a map rule shaped it), any
-// other fate as the bridge's value notification (LevelNotifications.h).
-// Throws ToolError when the bus refuses it.
-void PostShapedLevel(CFNotificationCenterRef center, const ShapedLevel& level);

@@ -105,6 +105,9 @@ int RunReplayCommand(const ReplayOptions& options) {
   const std::vector<LevelEvent> events = ReadLevelCsv(options.file);
   CFNotificationCenterRef center = RequireBus("replay");
   CatchInterrupts();
+  // While the bus is away levels are dropped and counted; the replay keeps
+  // its time and posts again once the centre has reconnected.
+  LevelPoster poster(center, "replay");
   const double period = LoopPeriod(events);
   long long posted = 0;
   double offset = 0;
@@ -115,13 +118,15 @@ int RunReplayCommand(const ReplayOptions& options) {
       const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (due > now && !SleepUnlessInterrupted(due - now)) break;
       if (Interrupted()) break;
-      PostLevel(center, e.symbol, e.level);
-      ++posted;
+      if (poster.Post(e.symbol, e.level)) ++posted;
     }
     offset += period;
   } while (options.loop && !Interrupted());
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("replayed %lld level%s from %s in %.2f s\n", posted, posted == 1 ? "" : "s", options.file.c_str(), took);
+  std::printf("replayed %lld level%s from %s in %.2f s", posted, posted == 1 ? "" : "s", options.file.c_str(), took);
+  if (const uint64_t dropped = poster.Dropped(); dropped > 0)
+    std::printf(", %llu dropped while the session bus was away", static_cast<unsigned long long>(dropped));
+  std::printf("\n");
   return kExitOk;
 }
 
@@ -130,18 +135,40 @@ int RunMonitorCommand(const MonitorOptions& options) {
   if (options.timeout < 0 || !std::isfinite(options.timeout)) throw UsageError("--timeout must not be negative");
   // A picture that cannot be written should say so now, not after the watch.
   if (!options.plot.empty()) AtomicOutput probe(options.plot);
-  CFNotificationCenterRef center = RequireBus("monitor");
-  CatchInterrupts();
   MonitorState state;
   state.start = std::chrono::steady_clock::now();
   state.plot = !options.plot.empty();
+  CFNotificationCenterRef center = CFNotificationCenterGetDistributedCenter();
   for (CFStringRef name : {LevelNotificationName(), BridgeValueNotificationName()})
     CFNotificationCenterAddObserver(center, &state, PrintNotification, name, nullptr,
                                     CFNotificationSuspensionBehaviorDeliverImmediately);
+  try {
+    RequireBus("monitor");  // waits until the bus has taken the observations
+  } catch (...) {
+    CFNotificationCenterRemoveEveryObserver(center, &state);
+    throw;
+  }
+  CatchInterrupts();
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.start = std::chrono::steady_clock::now();
+  }
   // Observing from here on: tell whoever waits for us.
   std::fprintf(stderr, "qelvo monitor: listening for \"%s\" on the session bus\n", kLevelNotificationName);
   std::fflush(stderr);
+  bool connected = true;
   for (;;) {
+    // The centre reconnects by itself; say so when the bus goes and comes.
+    std::string reason;
+    const bool now = QelvoNotificationCenterWaitUntilConnected(center, 0, &reason) == 0;
+    if (now != connected) {
+      if (now)
+        std::fprintf(stderr, "qelvo monitor: the session bus is back; listening again\n");
+      else
+        std::fprintf(stderr, "qelvo monitor: lost the session bus (%s); waiting for it to come back\n", reason.c_str());
+      std::fflush(stderr);
+      connected = now;
+    }
     {
       std::lock_guard<std::mutex> lock(state.mutex);
       if (options.count > 0 && state.seen >= options.count) break;

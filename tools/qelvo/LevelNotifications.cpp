@@ -2,8 +2,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
+#include "tools/qelvo/LevelNormaliser.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
@@ -11,6 +14,10 @@ namespace {
 // Delivery normally takes microseconds; this only guards against a centre
 // that lost the notification.
 constexpr auto kDeliveryTimeout = std::chrono::seconds(10);
+
+// Connecting gives up by itself after a few seconds; this bounds waiting for
+// the bus to confirm what the command observes.
+constexpr double kBusWaitSeconds = 10;
 
 }  // namespace
 
@@ -48,12 +55,6 @@ std::optional<std::string> StringAt(CFDictionaryRef userInfo, CFStringRef key) {
   return text;
 }
 
-void Post(CFNotificationCenterRef center, CFStringRef name, CFDictionaryRef info, const std::string& symbol) {
-  std::string reason;
-  const int rc = QelvoNotificationCenterPost(center, name, nullptr, info, &reason);
-  if (rc < 0) throw ToolError("cannot post the level of " + symbol + ": " + reason);
-}
-
 }  // namespace
 
 CFRef<CFDictionaryRef> MakeLevelUserInfo(const std::string& symbol, std::optional<double> level,
@@ -86,23 +87,56 @@ void DetachFromBus() {
 
 CFNotificationCenterRef RequireBus(const std::string& command) {
   CFNotificationCenterRef center = CFNotificationCenterGetDistributedCenter();
-  if (!QelvoNotificationCenterIsConnected(center)) {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    throw ToolError(std::string("no session bus to reach the analyser and the plug-ins") +
-                    (address != nullptr && *address != '\0' ? " (cannot connect to " + std::string(address) + ")" : "") +
-                    ". Start one just for this command with\n  dbus-run-session -- qelvo " + command +
-                    " ...\nor one for this shell with\n  eval $(dbus-launch --sh-syntax)\nand run the command again.");
+  std::string reason;
+  if (QelvoNotificationCenterWaitUntilConnected(center, kBusWaitSeconds, &reason) < 0) {
+    throw ToolError("no session bus to reach the analyser and the plug-ins (" + reason +
+                    "). Start one just for this command with\n  dbus-run-session -- qelvo " + command +
+                    " ...\nor one for a shell and the commands it starts with\n  dbus-run-session -- bash\nand run the command there.");
   }
   return center;
 }
 
-void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double level, const LevelDetail* detail) {
-  Post(center, LevelNotificationName(), MakeLevelUserInfo(symbol, level, detail).get(), symbol);
+void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double level) {
+  CFRef<CFDictionaryRef> info = MakeLevelUserInfo(symbol, level);
+  std::string reason;
+  const int rc = QelvoNotificationCenterPost(center, LevelNotificationName(), nullptr, info.get(), &reason);
+  if (rc < 0) throw ToolError("cannot post the level of " + symbol + ": " + reason);
 }
 
-void PostBridgeValue(CFNotificationCenterRef center, const std::string& symbol, std::optional<double> level,
-                     const LevelDetail& detail) {
-  Post(center, BridgeValueNotificationName(), MakeLevelUserInfo(symbol, level, &detail).get(), symbol);
+LevelPoster::LevelPoster(CFNotificationCenterRef center, std::string command)
+    : center_(center), command_(std::move(command)) {}
+
+bool LevelPoster::Post(const std::string& symbol, double level, const LevelDetail* detail) {
+  CFRef<CFDictionaryRef> info = MakeLevelUserInfo(symbol, level, detail);
+  std::string reason;
+  if (QelvoNotificationCenterPost(center_, LevelNotificationName(), nullptr, info.get(), &reason) < 0) {
+    dropped_.fetch_add(1);
+    ++droppedInOutage_;
+    if (!inOutage_)
+      std::fprintf(stderr, "qelvo %s: cannot post levels (%s); dropping them until the session bus is back\n",
+                   command_.c_str(), reason.c_str());
+    inOutage_ = true;
+    return false;
+  }
+  if (inOutage_)
+    std::fprintf(stderr, "qelvo %s: the session bus is back; %llu level%s dropped meanwhile\n", command_.c_str(),
+                 static_cast<unsigned long long>(droppedInOutage_), droppedInOutage_ == 1 ? "" : "s");
+  inOutage_ = false;
+  droppedInOutage_ = 0;
+  return true;
+}
+
+bool LevelPoster::Post(const ShapedLevel& s) {
+  const LevelDetail detail{s.raw, FateName(s.fate)};
+  if (s.fate == LevelFate::kPosted) return Post(s.symbol, s.level, s.rule >= 0 ? &detail : nullptr);
+  Announce(s.symbol, std::isnan(s.level) ? std::nullopt : std::optional<double>(s.level), detail);
+  return true;
+}
+
+void LevelPoster::Announce(const std::string& symbol, std::optional<double> level, const LevelDetail& detail) {
+  CFRef<CFDictionaryRef> info = MakeLevelUserInfo(symbol, level, &detail);
+  std::string reason;
+  QelvoNotificationCenterPost(center_, BridgeValueNotificationName(), nullptr, info.get(), &reason);
 }
 
 InProcessLevelDelivery::InProcessLevelDelivery() : center_(CFNotificationCenterGetDistributedCenter()) {

@@ -50,18 +50,43 @@ DecodedLevel DecodeLevelUserInfo(CFDictionaryRef userInfo);
 // opens the notification centre.
 void DetachFromBus();
 
-// The centre, connected to the session bus, or a ToolError that says how to
-// start a bus for `qelvo <command>`.
+// The centre, connected to the session bus with the observations added so
+// far in place, or a ToolError that gives the reason and says how to start a
+// bus for `qelvo <command>`. Waits at most the centre's connection bound (a
+// few seconds) for a bus that does not answer.
 CFNotificationCenterRef RequireBus(const std::string& command);
 
 // Posts one level on the bus and to this process's observers; throws
 // ToolError when the bus refuses it.
-void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double level,
-               const LevelDetail* detail = nullptr);
-// Posts the bridge's notice of a value it did not post; level is the one
-// that holds, when there is one.
-void PostBridgeValue(CFNotificationCenterRef center, const std::string& symbol, std::optional<double> level,
-                     const LevelDetail& detail);
+void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double level);
+
+struct ShapedLevel;
+
+// Posts levels for a command that keeps running while the bus goes away and
+// comes back (replay --loop, bridge): a level that cannot be posted is
+// dropped and counted, and stderr says when dropping starts and when the bus
+// is back. Use from one thread; Dropped() from any.
+class LevelPoster {
+ public:
+  LevelPoster(CFNotificationCenterRef center, std::string command);
+  // True when posted, false when dropped. detail: what the bridge adds.
+  bool Post(const std::string& symbol, double level, const LevelDetail* detail = nullptr);
+  // The bridge's notice of a value it did not post; level is the one that
+  // holds, when there is one. Lost, uncounted, while the bus is away.
+  void Announce(const std::string& symbol, std::optional<double> level, const LevelDetail& detail);
+  // What the bridge's shaping made of a value (BridgeLevels.h): a posted
+  // level with its raw value and fate when a map rule shaped it, any other
+  // fate announced. False when a level had to be dropped.
+  bool Post(const ShapedLevel& level);
+  uint64_t Dropped() const { return dropped_.load(); }
+
+ private:
+  CFNotificationCenterRef center_;
+  std::string command_;
+  std::atomic<uint64_t> dropped_{0};
+  uint64_t droppedInOutage_ = 0;
+  bool inOutage_ = false;
+};
 
 // Delivers levels to the observers of this process, the unit's listener
 // among them, and waits until each has been handled: the fence observer is

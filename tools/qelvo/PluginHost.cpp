@@ -4,6 +4,7 @@
 
 #include "platform/AudioUnitHost.h"
 #include "platform/ComponentLoader.h"
+#include "tools/qelvo/FloatFormat.h"
 #include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/StatusNames.h"
 #include "tools/qelvo/ToolError.h"
@@ -13,19 +14,6 @@ namespace {
 // The frequency-response property of every deliverable lies in this range.
 constexpr UInt32 kFirstResponsePropertyID = 67800;
 constexpr UInt32 kLastResponsePropertyID = 67809;
-
-AudioStreamBasicDescription FloatFormat(double sampleRate, UInt32 channels) {
-  AudioStreamBasicDescription f{};
-  f.mSampleRate = sampleRate;
-  f.mFormatID = kAudioFormatLinearPCM;
-  f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
-  f.mBytesPerPacket = sizeof(float);
-  f.mFramesPerPacket = 1;
-  f.mBytesPerFrame = sizeof(float);
-  f.mChannelsPerFrame = channels;
-  f.mBitsPerChannel = 32;
-  return f;
-}
 
 }  // namespace
 
@@ -53,7 +41,7 @@ PluginInstance::~PluginInstance() {
 }
 
 void PluginInstance::SetFormat(double sampleRate, UInt32 channels) {
-  const AudioStreamBasicDescription format = FloatFormat(sampleRate, channels);
+  const AudioStreamBasicDescription format = PlanarFloatFormat(sampleRate, channels);
   for (AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output}) {
     const OSStatus status =
         AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, scope, 0, &format, sizeof format);

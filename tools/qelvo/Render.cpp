@@ -258,7 +258,10 @@ int RunRenderCommand(const RenderCommandOptions& options) {
   FileSource source(reader, info.channels);
   FileSink sink(writer, info.channels);
   ProgressBar progress("rendering", info.frames, !options.quiet && ProgressBar::TerminalAttached());
-  if (options.live) say.Info("qelvo render: following levels on the session bus, in real time");
+  if (options.live) {
+    RequireBus("render --live");  // the unit's observation is in place
+    say.Info("qelvo render: following levels on the session bus, in real time");
+  }
   RenderLoopOptions loop;
   loop.block = options.block;
   loop.levels = options.live ? nullptr : &levels;

@@ -13,6 +13,7 @@
 #include "tools/qelvo/AudioFile.h"
 #include "tools/qelvo/Commands.h"
 #include "tools/qelvo/Suggest.h"
+#include "tools/qelvo/Live.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
@@ -192,6 +193,13 @@ int Run(int argc, char** argv) {
   bridgeCmd->add_option("--calibration", bridge.levels.calibrationFile,
                         "Start the map's adaptive rules from a saved baseline");
 
+  LiveOptions live;
+  CLI::App* liveCmd =
+      app.add_subcommand("live", "Run a plug-in on the desktop's sound: a PipeWire sink or a processed source");
+  AddUnitOptions(liveCmd, live.unit, true);
+  AddLiveOptions(liveCmd, live);
+
+
   // Listed with the commands; answered before parsing (RunHelp).
   std::vector<std::string> helpWords;
   CLI::App* helpCmd = app.add_subcommand("help", "Show the help of qelvo, or of one command: qelvo help COMMAND");
@@ -227,6 +235,7 @@ int Run(int argc, char** argv) {
     if (*replayCmd) return RunReplayCommand(replay);
     if (*monitorCmd) return RunMonitorCommand(monitor);
     if (*bridgeCmd) return RunBridgeCommand(bridge);
+    if (*liveCmd) return RunLiveCommand(live);
   } catch (const ToolError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "qelvo: %s\n", e.what());
