@@ -198,6 +198,7 @@ int RunBridgeCommand(const BridgeOptions& options) {
         return true;
       },
       log);
+  levels.SayWhoWarmsUp();
   Bridge bridge(map, levels, options.verbose);
   std::vector<unsigned char> buffer(kMaxDatagram);
   const auto start = std::chrono::steady_clock::now();

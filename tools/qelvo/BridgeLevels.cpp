@@ -65,7 +65,10 @@ void BridgeLevels::Start(Sink sink, Log log) {
   sink_ = std::move(sink);
   log_ = std::move(log);
   start_ = std::chrono::steady_clock::now();
-  // Say who stays silent at first, so a quiet start is not taken for a fault.
+}
+
+// So a quiet start is not taken for a fault.
+void BridgeLevels::SayWhoWarmsUp() const {
   std::string warming;
   double least = 86400, most = 0;
   for (size_t i = 0; i < map_.rules.size(); ++i)

@@ -42,9 +42,10 @@ class BridgeLevels {
   BridgeLevels(const BridgeLevels&) = delete;
   BridgeLevels& operator=(const BridgeLevels&) = delete;
 
-  // The clock starts here; levels go to the sink from now on. Says on stderr
-  // which rules warm up first.
+  // The clock starts here; levels go to the sink from now on.
   void Start(Sink sink, Log log);
+  // Says on stderr which rules post nothing at first, while they warm up.
+  void SayWhoWarmsUp() const;
 
   struct Emitted {
     long long posted = 0;
