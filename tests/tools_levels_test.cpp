@@ -12,6 +12,7 @@
 #include "tools/qelvo/BridgeMap.h"
 #include "tools/qelvo/Calibration.h"
 #include "tools/qelvo/LevelNormaliser.h"
+#include "tools/qelvo/LevelNotifications.h"
 #include "tools/qelvo/LevelTraces.h"
 #include "tools/qelvo/SampleWindow.h"
 
@@ -483,6 +484,21 @@ TEST(BridgeMapShaping, BadOptionsNameTheLine) {
     EXPECT_NE(ErrorOf([&] { ParseBridgeMap(text, "m.map"); }).find(c.message), std::string::npos)
         << c.options << " gave: " << ErrorOf([&] { ParseBridgeMap(text, "m.map"); });
   }
+}
+
+TEST(LevelUserInfo, AnySymbolAndTheBridgesKeysSurviveTheRoundTrip) {
+  const LevelDetail detail{0.25, "dropped"};
+  for (const std::string symbol : {"BS7V0", "Bé7", "αβγ"}) {
+    const DecodedLevel d = DecodeLevelUserInfo(MakeLevelUserInfo(symbol, 3.5, &detail).get());
+    EXPECT_EQ(d.symbol, symbol);
+    EXPECT_EQ(d.level, 3.5);
+    EXPECT_EQ(d.raw, 0.25);
+    EXPECT_EQ(d.fate, "dropped");
+  }
+  const DecodedLevel plain = DecodeLevelUserInfo(MakeLevelUserInfo("BS7V0", std::nullopt).get());
+  EXPECT_FALSE(plain.level.has_value());
+  EXPECT_FALSE(plain.raw.has_value());
+  EXPECT_FALSE(plain.fate.has_value());
 }
 
 TEST(LevelTraces, AWatchOfAnyLengthKeepsBoundedTracesThatSpanIt) {

@@ -49,7 +49,7 @@ std::optional<std::string> StringAt(CFDictionaryRef userInfo, CFStringRef key) {
   const void* value = CFDictionaryGetValue(userInfo, key);
   if (value == nullptr || CFGetTypeID(value) != CFStringGetTypeID()) return std::nullopt;
   CFStringRef s = static_cast<CFStringRef>(value);
-  std::string text(static_cast<size_t>(CFStringGetLength(s)) * 4 + 1, '\0');
+  std::string text(static_cast<size_t>(CFStringGetLength(s)) + 1, '\0');
   if (!CFStringGetCString(s, text.data(), static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8)) return std::nullopt;
   text.resize(std::char_traits<char>::length(text.c_str()));
   return text;
