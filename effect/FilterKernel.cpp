@@ -1,9 +1,18 @@
 #include "effect/FilterKernel.h"
 
+#include <cmath>
 #include <cstddef>
 
 #include "effect/FilterConstants.h"
 #include "effect/ModulationState.h"
+
+namespace {
+// NaN fails every comparison, so it counts as unsound too.
+bool HistoryIsSound(double x1, double x2, double y1, double y2) {
+  return std::fabs(x1) <= FilterKernel::kMaxHistory && std::fabs(x2) <= FilterKernel::kMaxHistory &&
+         std::fabs(y1) <= FilterKernel::kMaxHistory && std::fabs(y2) <= FilterKernel::kMaxHistory;
+}
+}  // namespace
 
 FilterKernel::FilterKernel(AUKernelOwner& owner) : AUKernelBase(owner) { Reset(); }
 
@@ -77,6 +86,11 @@ void FilterKernel::ProcessFilter(const float* source, float* destination, unsign
     py1 = y;
     destination[i] = y;
   }
+  // A history beyond anything a stable filter reaches from sound (NaN or an
+  // infinity from the input, or a recursion run away while the coefficients
+  // jump every few samples) would spoil every later sample; start the next
+  // slice from silence instead. Once per slice, so it costs nothing per sample.
+  if (!HistoryIsSound(px1, px2, py1, py2)) px1 = px2 = py1 = py2 = 0.0;
   x1 = px1;
   x2 = px2;
   y1 = py1;

@@ -8,6 +8,12 @@
 
 class FilterKernel : public AUKernelBase {
  public:
+  // Largest history magnitude the filter keeps across slices. Sound at full
+  // scale stays far below it even at 20 dB resonance; above it, or when not
+  // finite, the history is cleared at the end of the slice, so a NaN burst in
+  // the input or a recursion run away under fast cutoff moves recovers.
+  static constexpr double kMaxHistory = 1e6;
+
   explicit FilterKernel(AUKernelOwner& owner);
   ~FilterKernel() override;
 
@@ -16,7 +22,9 @@ class FilterKernel : public AUKernelBase {
   void Reset() override;
 
   // Filter mode walks consecutive samples and ignores `channelStride`; gain
-  // mode steps by it. `silence` is left as the effect set it.
+  // mode steps by it. `silence` is left as the effect set it. Filter mode
+  // clears the history after a slice that left it beyond kMaxHistory or not
+  // finite; the slice itself is rendered as it comes.
   void Process(const float* source, float* destination, unsigned frames,
                unsigned channelStride, bool& silence) override;
 

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <array>
-#include <cmath>
 #include <cstdint>
 
 #include "effect/KestSelection.h"
@@ -64,7 +63,7 @@ void myCallback(CFNotificationCenterRef, void*, CFStringRef, const void*, CFDict
   if (selection.keyIndex < 0) return;
   if (symbol == nullptr || !CFEqual(symbol, KestKeyString(selection.keyIndex))) return;
   // Only a level that moves the factors is reported as applied.
-  if (std::isfinite(level)) levelX.store(posted, std::memory_order_relaxed);
+  if (IsMappableLevel(level)) levelX.store(posted, std::memory_order_relaxed);
   if (selection.keyIndex <= kKestLastPeakKey)
     setGainFrequency(level);
   else

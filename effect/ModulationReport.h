@@ -1,7 +1,9 @@
 // A read-only property through which a host can watch the modulation: the
 // last level of the followed measure, the two factors and the mode. Every
 // deliverable answers it under the same ID, in the global scope. Reading it
-// only loads atomics, so a host may read it from its audio thread.
+// only loads atomics, so a host may read it from its audio thread; like every
+// property read it is refused (kQelvoErr_UnitBusy) while another thread is
+// inside the unit's control calls.
 #pragma once
 
 #include "platform/AudioTypes.h"

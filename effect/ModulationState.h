@@ -15,8 +15,15 @@ extern std::atomic<int32_t> testX;                 // 0 gain mode, else filter m
 extern std::atomic<double> levelX;                 // last level of the followed measure, as posted
 
 // Level to factors; the level is already scaled by the listener. Both factors
-// are written whatever the mode. The gain factor is limited to 2.0 and the
-// cutoff factor to 10.0; there is no lower bound. A level that is not a finite
-// number leaves both factors as they were.
+// are written whatever the mode. The gain factor is held within [-2.0, 2.0]
+// (negative levels invert the output, at most to -2.0); the cutoff factor is
+// limited to 10.0 with no lower bound (the kernel holds the cutoff at 12 Hz or
+// more). A level whose nearest 32-bit float is not finite (NaN, an infinity,
+// or a magnitude beyond the 32-bit range, such as -1e308) leaves both factors
+// as they were.
 void setGainFrequency(double level);  // peak measures
 void setGainFrequencyBS(double level);  // band measures; same arithmetic
+
+// Whether the mapping takes this scaled level (its nearest 32-bit float is
+// finite); a level it refuses changes no factor and is not reported.
+bool IsMappableLevel(double level);

@@ -2,6 +2,7 @@
 // unit-level parameters, render notifications and the defaults of the hooks.
 #include "framework/AUBase.h"
 
+#include <cmath>
 #include <mutex>
 
 #include "utility/CAVectorUnit.h"
@@ -115,6 +116,10 @@ AUElement* AUBase::CreateElement(AudioUnitScope inScope, AudioUnitElement /*inEl
 // ---- initialization cycle ------------------------------------------------------
 
 OSStatus AUBase::DoInitialize() {
+  // [control] Builds what renders use: no render may run meanwhile.
+  AUCallScope control(mControlOwner);
+  AUCallScope render(mRenderOwner);
+  if (!control.Entered() || !render.Entered()) return kQelvoErr_UnitBusy;
   if (mInitialized) return noErr;
   const OSStatus result = Initialize();
   if (result == noErr) {
@@ -269,9 +274,20 @@ OSStatus AUBase::GetParameterList(AudioUnitScope inScope, AudioUnitParameterID* 
 OSStatus AUBase::SetParameter(AudioUnitParameterID inID, AudioUnitScope inScope,
                               AudioUnitElement inElement, AudioUnitParameterValue inValue,
                               UInt32 inBufferOffsetInFrames) {
+  // NaN or an infinity would reach the kernels and stay in their history.
+  if (!std::isfinite(inValue)) return kAudioUnitErr_InvalidPropertyValue;
   if (inScope == kAudioUnitScope_Group)
     return SetGroupParameter(inID, inElement, inValue, inBufferOffsetInFrames);
-  SafeGetElement(inScope, inElement)->SetParameter(inID, inValue);
+  AUElement* element = SafeGetElement(inScope, inElement);
+  if (element->HasParameter(inID)) {
+    element->SetParameter(inID, inValue);
+    return noErr;
+  }
+  // Adding an ID is a control change: one thread adds at a time, while
+  // renders read on (AUElement).
+  AUCallScope control(mControlOwner);
+  if (!control.Entered()) return kQelvoErr_UnitBusy;
+  element->SetParameter(inID, inValue);
   return noErr;
 }
 
@@ -319,6 +335,8 @@ OSStatus AUBase::RemoveRenderNotification(AURenderCallback inProc, void* inRefCo
 
 OSStatus AUBase::AddPropertyListener(AudioUnitPropertyID inID,
                                      AudioUnitPropertyListenerProc inProc, void* inProcRefCon) {
+  AUCallScope control(mControlOwner);
+  if (!control.Entered()) return kQelvoErr_UnitBusy;
   mPropertyListeners.Add(inID, inProc, inProcRefCon);
   return noErr;
 }
@@ -326,6 +344,8 @@ OSStatus AUBase::AddPropertyListener(AudioUnitPropertyID inID,
 OSStatus AUBase::RemovePropertyListener(AudioUnitPropertyID inID,
                                         AudioUnitPropertyListenerProc inProc, void* inProcRefCon,
                                         bool refConSpecified) {
+  AUCallScope control(mControlOwner);
+  if (!control.Entered()) return kQelvoErr_UnitBusy;
   mPropertyListeners.Remove(inID, inProc, inProcRefCon, refConSpecified);
   return noErr;
 }

@@ -1,12 +1,27 @@
 // The base class of every unit: one open component instance with its five
 // scopes, its lifecycle, stream formats, bus memory, properties, saved state,
 // render path and scheduled parameters. Subclasses override the virtual hooks.
+//
+// Threads. A unit has two sides, each for one thread at a time:
+// - render: DoRender (both render entries) and ScheduleParameter;
+// - control: property reads and writes (DispatchGetPropertyInfo,
+//   DispatchGetProperty, DispatchSetProperty, DispatchRemovePropertyValue),
+//   DoInitialize, the uninitialize and reset selectors, property listeners,
+//   and adding a parameter ID that an element does not have yet.
+// A call that finds another thread inside the same side answers
+// kQelvoErr_UnitBusy and changes nothing; the thread inside may call in
+// again. Initializing and uninitializing also refuse while a render runs on
+// another thread, and a render refuses while they run. Parameter values of
+// existing IDs, render observers, and the bypass and in-place flags may be
+// used from any thread at any time. Closing must not overlap any other call.
+// The checks cost the render path one compare-and-swap and one store.
 #pragma once
 
 #include <pthread.h>
 
 #include <vector>
 
+#include "framework/AUCallOwner.h"
 #include "framework/AUInputElement.h"
 #include "framework/AUOutputElement.h"
 #include "framework/AUPropertyListeners.h"
@@ -81,6 +96,11 @@ class AUBase : public ComponentBase, public AUElementCreator {
 
   virtual OSStatus GetParameter(AudioUnitParameterID inID, AudioUnitScope inScope,
                                 AudioUnitElement inElement, AudioUnitParameterValue& outValue);
+  // A value that is not finite (NaN, an infinity) is refused with
+  // kAudioUnitErr_InvalidPropertyValue and changes nothing. Finite values
+  // outside the declared range are stored as given; the kernels hold cutoff
+  // and resonance within their limits. [any] An ID the element does not have
+  // yet is added while renders go on; that is a control change (above).
   virtual OSStatus SetParameter(AudioUnitParameterID inID, AudioUnitScope inScope,
                                 AudioUnitElement inElement, AudioUnitParameterValue inValue,
                                 UInt32 inBufferOffsetInFrames);
@@ -89,6 +109,11 @@ class AUBase : public ComponentBase, public AUElementCreator {
                                      UInt32 inBufferOffsetInFrames);
   virtual OSStatus GetGroupParameter(AudioUnitParameterID inID, AudioUnitElement inElement,
                                      AudioUnitParameterValue& outValue);
+  // [render] Applies the immediate events and keeps every event for the next
+  // render; a ramp for an ID its element does not have yet adds the ID now,
+  // so the render never has to. A batch holding a value that is not finite
+  // (an immediate value or either end of a ramp) is refused whole with
+  // kAudioUnitErr_InvalidPropertyValue.
   virtual OSStatus ScheduleParameter(const AudioUnitParameterEvent* inParameterEvent,
                                      UInt32 inNumEvents);
 
@@ -267,6 +292,10 @@ class AUBase : public ComponentBase, public AUElementCreator {
   void SetAudioUnitAPIVersion(UInt8 inVersion) { mAudioUnitAPIVersion = inVersion; }
 
  private:
+  // For a ramp whose element keeps parameters by ID and lacks this one: adds
+  // it as a control change, so the render never allocates for it.
+  OSStatus AddRampedParameter(const AudioUnitParameterEvent& event);
+
   bool mElementsCreated = false;
   bool mInitialized = false;
   UInt8 mAudioUnitAPIVersion = 2;
@@ -287,6 +316,9 @@ class AUBase : public ComponentBase, public AUElementCreator {
   HostCallbackInfo mHostCallbackInfo{};
   CFStringRef mContextName = nullptr;
   bool mBuffersAllocated = false;
+  // Which thread is inside each side (see the top of this file).
+  AUCallOwner mRenderOwner;
+  AUCallOwner mControlOwner;
 };
 
 // Stores a signed 32-bit number under a key of a saved-state dictionary.

@@ -70,9 +70,14 @@ OSStatus AUBase::ComponentEntryDispatch(ComponentParameters* params, AUBase* Thi
     case kAudioUnitInitializeSelect:
       return This->DoInitialize();
 
-    case kAudioUnitUninitializeSelect:
+    case kAudioUnitUninitializeSelect: {
+      // Takes down what renders use: no render may run meanwhile.
+      AUCallScope control(This->mControlOwner);
+      AUCallScope render(This->mRenderOwner);
+      if (!control.Entered() || !render.Entered()) return kQelvoErr_UnitBusy;
       This->DoCleanup();
       return noErr;
+    }
 
     case kAudioUnitGetPropertyInfoSelect: {
       const ComponentArguments args(*params, 5);
@@ -93,6 +98,10 @@ OSStatus AUBase::ComponentEntryDispatch(ComponentParameters* params, AUBase* Thi
     case kAudioUnitGetPropertySelect: {
       const ComponentArguments args(*params, 5);
       if (!args.Complete()) return paramErr;
+      // The size query and the read inside stay one control call, so the
+      // value cannot grow between them.
+      AUCallScope control(This->mControlOwner);
+      if (!control.Entered()) return kQelvoErr_UnitBusy;
       return GetPropertyForHost(*This, args);
     }
 
@@ -131,6 +140,8 @@ OSStatus AUBase::ComponentEntryDispatch(ComponentParameters* params, AUBase* Thi
     case kAudioUnitResetSelect: {
       const ComponentArguments args(*params, 2);
       if (!args.Complete()) return paramErr;
+      AUCallScope control(This->mControlOwner);
+      if (!control.Entered()) return kQelvoErr_UnitBusy;
       This->mLastRenderedSampleTime = kNoLastRenderedSampleTime;
       return This->Reset(args.Get<AudioUnitScope>(0), args.Get<AudioUnitElement>(1));
     }

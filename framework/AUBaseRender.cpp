@@ -2,6 +2,7 @@
 // Everything here runs on the host's render thread: no allocation, lock, log
 // or system call.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "framework/AUBase.h"
@@ -27,6 +28,12 @@ SInt32 RampEnd(const AudioUnitParameterEvent& event) {
                              event.eventValues.ramp.durationInFrames);
 }
 
+// The values an event would store: the immediate value, or both ends of a ramp.
+bool HasFiniteValues(const AudioUnitParameterEvent& event) {
+  if (IsImmediate(event)) return std::isfinite(event.eventValues.immediate.value);
+  return std::isfinite(event.eventValues.ramp.startValue) && std::isfinite(event.eventValues.ramp.endValue);
+}
+
 // A caller's list with no buffers has no first data pointer to look at.
 bool HasCallerData(const AudioBufferList& ioData) {
   return ioData.mNumberBuffers > 0 && ioData.mBuffers[0].mData != nullptr;
@@ -36,6 +43,11 @@ bool HasCallerData(const AudioBufferList& ioData) {
 OSStatus AUBase::DoRender(AudioUnitRenderActionFlags& ioActionFlags,
                           const AudioTimeStamp& inTimeStamp, UInt32 inBusNumber,
                           UInt32 inNumberFrames, AudioBufferList& ioData) {
+  // A second render of this unit at once (or one during initialize or
+  // uninitialize) would share buffers, kernels and the event list; refused
+  // before anything is touched, and not recorded.
+  AUCallScope render(mRenderOwner);
+  if (!render.Entered()) return kQelvoErr_UnitBusy;
   // Restores the register on every way out, thrown statuses and other
   // exceptions included.
   CADenormalsAreZeroScope denormalsAreZero;
@@ -131,15 +143,41 @@ void AUBase::SetWantsRenderThreadID(bool inFlag) {
 
 OSStatus AUBase::ScheduleParameter(const AudioUnitParameterEvent* inParameterEvent,
                                    UInt32 inNumEvents) {
+  // A batch with a value that is not finite is refused whole, before any of
+  // it is applied or kept.
+  for (UInt32 i = 0; i < inNumEvents; ++i)
+    if (!HasFiniteValues(inParameterEvent[i])) return kAudioUnitErr_InvalidPropertyValue;
+  // The event list belongs to the render side.
+  AUCallScope render(mRenderOwner);
+  if (!render.Entered()) return kQelvoErr_UnitBusy;
   for (UInt32 i = 0; i < inNumEvents; ++i) {
     const AudioUnitParameterEvent& event = inParameterEvent[i];
     // Immediate changes are in effect before the render starts; a thrown
     // status ends the loop with the earlier events kept.
-    if (IsImmediate(event))
-      SetParameter(event.parameter, event.scope, event.element,
-                   event.eventValues.immediate.value, event.eventValues.immediate.bufferOffset);
+    if (IsImmediate(event)) {
+      const OSStatus result = SetParameter(event.parameter, event.scope, event.element,
+                                           event.eventValues.immediate.value,
+                                           event.eventValues.immediate.bufferOffset);
+      if (result == kQelvoErr_UnitBusy) return result;
+    } else if (const OSStatus result = AddRampedParameter(event); result != noErr) {
+      return result;
+    }
     mParamList.push_back(event);
   }
+  return noErr;
+}
+
+OSStatus AUBase::AddRampedParameter(const AudioUnitParameterEvent& event) {
+  // An invalid scope or a missing element is the render's to report, as before.
+  if (event.scope >= kNumScopes) return noErr;
+  AUElement* element = GetElement(event.scope, event.element);
+  if (element == nullptr || element->UsesIndexedParameters() || element->HasParameter(event.parameter))
+    return noErr;
+  AUCallScope control(mControlOwner);
+  if (!control.Entered()) return kQelvoErr_UnitBusy;
+  // Stored as if for a slice at offset 0; the render stores it again for
+  // each slice it takes part in.
+  element->SetScheduledEvent(event.parameter, event, 0, 0);
   return noErr;
 }
 
@@ -188,7 +226,8 @@ OSStatus AUBase::ProcessForScheduledParams(ParameterEventList& inParamList,
       if (!takesPart) continue;
       AUElement* element = GetElement(event.scope, event.element);
       if (element == nullptr) continue;
-      element->SetScheduledEvent(event.parameter, event, sliceStart, sliceFrames);
+      // Never adds an ID here: ScheduleParameter did that, off the render path.
+      element->ApplyScheduledEvent(event.parameter, event, sliceStart, sliceFrames);
     }
 
     status = ProcessScheduledSlice(inUserData, sliceStart, sliceFrames, inFramesToProcess);

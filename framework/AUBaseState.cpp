@@ -23,8 +23,8 @@ CFRef<CFMutableDictionaryRef> NewStateDictionary() {
 }
 
 // Walks "data" chunk by chunk. The checking walk (apply false) runs first and
-// refuses any chunk whose words would run past the end, so such a state
-// changes nothing. Where the walk itself ends things, both walks agree: a
+// refuses any chunk whose words would run past the end or whose values are
+// not all finite, so such a state changes nothing. Where the walk itself ends things, both walks agree: a
 // missing element stops it with success, and a scope of 5 or more makes the
 // applying walk throw kAudioUnitErr_InvalidScope with the earlier chunks
 // already applied, as a failing element lookup (or an unknown index on an
@@ -40,8 +40,11 @@ OSStatus WalkParameterData(AUBase& unit, CFDataRef data, bool apply) {
     if (!apply && scope >= AUBase::kNumScopes) return noErr;
     AUElement* element = unit.GetScope(scope).GetElement(elementIndex);
     if (element == nullptr) return noErr;
+    const UInt8* const chunk = p;
     p = apply ? element->RestoreState(p, end) : AUElement::StateEnd(p, end);
     if (p == nullptr) return kAudioUnitErr_InvalidPropertyValue;
+    // NaN or an infinity would reach the kernels; the whole state is refused.
+    if (!apply && !AUElement::StateValuesAreFinite(chunk, p)) return kAudioUnitErr_InvalidPropertyValue;
   }
   return noErr;
 }

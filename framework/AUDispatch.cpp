@@ -60,6 +60,9 @@ void Replace(CFStringRef& slot, CFStringRef value) {
 OSStatus AUBase::DispatchGetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScope,
                                          AudioUnitElement inElement, UInt32& outDataSize,
                                          Boolean& outWritable) {
+  // [control] One control thread at a time (AUBase.h).
+  AUCallScope control(mControlOwner);
+  if (!control.Entered()) return kQelvoErr_UnitBusy;
   const bool global = inScope == kAudioUnitScope_Global;
   OSStatus result = noErr;
   bool testElement = false;
@@ -261,6 +264,9 @@ OSStatus AUBase::DispatchGetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScop
 
 OSStatus AUBase::DispatchGetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope,
                                      AudioUnitElement inElement, void* outData) {
+  // [control] One control thread at a time (AUBase.h).
+  AUCallScope control(mControlOwner);
+  if (!control.Entered()) return kQelvoErr_UnitBusy;
   switch (inID) {
     case kAudioUnitProperty_ClassInfo:
       Put<CFPropertyListRef>(outData, nullptr);
@@ -401,6 +407,9 @@ OSStatus AUBase::DispatchGetProperty(AudioUnitPropertyID inID, AudioUnitScope in
 OSStatus AUBase::DispatchSetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope,
                                      AudioUnitElement inElement, const void* inData,
                                      UInt32 inDataSize) {
+  // [control] One control thread at a time (AUBase.h).
+  AUCallScope control(mControlOwner);
+  if (!control.Entered()) return kQelvoErr_UnitBusy;
   const bool global = inScope == kAudioUnitScope_Global;
 
   switch (inID) {
@@ -536,6 +545,9 @@ OSStatus AUBase::DispatchSetProperty(AudioUnitPropertyID inID, AudioUnitScope in
 
 OSStatus AUBase::DispatchRemovePropertyValue(AudioUnitPropertyID inID, AudioUnitScope inScope,
                                              AudioUnitElement inElement) {
+  // [control] One control thread at a time (AUBase.h).
+  AUCallScope control(mControlOwner);
+  if (!control.Entered()) return kQelvoErr_UnitBusy;
   switch (inID) {
     case kAudioUnitProperty_AudioChannelLayout: {
       const OSStatus result = RemoveAudioChannelLayout(inScope, inElement);

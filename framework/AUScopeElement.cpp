@@ -56,7 +56,7 @@ void AUElement::UseIndexedParameters(int numberOfParameters) {
 }
 
 UInt32 AUElement::GetNumberOfParameters() const {
-  return static_cast<UInt32>(mUseIndexedParameters ? mIndexedParameters.size() : mParameters.size());
+  return static_cast<UInt32>(mUseIndexedParameters ? mIndexedParameters.size() : mParameters.Size());
 }
 
 void AUElement::GetParameterList(AudioUnitParameterID* outList) const {
@@ -64,8 +64,15 @@ void AUElement::GetParameterList(AudioUnitParameterID* outList) const {
     const UInt32 n = static_cast<UInt32>(mIndexedParameters.size());
     for (UInt32 i = 0; i < n; ++i) outList[i] = i;
   } else {
-    for (const auto& entry : mParameters) *outList++ = entry.first;
+    // No more than counted: an ID added meanwhile must not overrun the list.
+    mParameters.ForEach([&](AudioUnitParameterID id, const ParameterMapEvent&) { *outList++ = id; },
+                        mParameters.Size());
   }
+}
+
+bool AUElement::HasParameter(AudioUnitParameterID paramID) const {
+  if (mUseIndexedParameters) return paramID < mIndexedParameters.size();
+  return mParameters.Find(paramID) != nullptr;
 }
 
 ParameterMapEvent& AUElement::GetParamEvent(AudioUnitParameterID paramID) {
@@ -76,9 +83,8 @@ const ParameterMapEvent& AUElement::GetParamEvent(AudioUnitParameterID paramID) 
   if (mUseIndexedParameters) {
     // Map entries left from before indexing are no longer consulted.
     if (paramID < mIndexedParameters.size()) return mIndexedParameters[paramID];
-  } else {
-    auto it = mParameters.find(paramID);
-    if (it != mParameters.end()) return it->second;
+  } else if (const ParameterMapEvent* event = mParameters.Find(paramID)) {
+    return *event;
   }
   throw OSStatus(kAudioUnitErr_InvalidParameter);
 }
@@ -93,11 +99,10 @@ void AUElement::SetParameter(AudioUnitParameterID paramID, AudioUnitParameterVal
     return;
   }
   // An unknown ID comes into existence here.
-  auto it = mParameters.find(paramID);
-  if (it != mParameters.end())
-    it->second.SetValue(value);
+  if (ParameterMapEvent* event = mParameters.Find(paramID))
+    event->SetValue(value);
   else
-    mParameters.emplace(paramID, ParameterMapEvent(value));
+    mParameters.Emplace(paramID, ParameterMapEvent(value));
 }
 
 void AUElement::SetScheduledEvent(AudioUnitParameterID paramID, const AudioUnitParameterEvent& event,
@@ -106,11 +111,17 @@ void AUElement::SetScheduledEvent(AudioUnitParameterID paramID, const AudioUnitP
     GetParamEvent(paramID).SetScheduledEvent(event, sliceOffsetInBuffer, sliceDurationFrames);
     return;
   }
-  auto it = mParameters.find(paramID);
-  if (it != mParameters.end())
-    it->second.SetScheduledEvent(event, sliceOffsetInBuffer, sliceDurationFrames);
+  if (ParameterMapEvent* stored = mParameters.Find(paramID))
+    stored->SetScheduledEvent(event, sliceOffsetInBuffer, sliceDurationFrames);
   else
-    mParameters.emplace(paramID, ParameterMapEvent(event, sliceOffsetInBuffer, sliceDurationFrames));
+    mParameters.Emplace(paramID, ParameterMapEvent(event, sliceOffsetInBuffer, sliceDurationFrames));
+}
+
+bool AUElement::ApplyScheduledEvent(AudioUnitParameterID paramID, const AudioUnitParameterEvent& event,
+                                    UInt32 sliceOffsetInBuffer, UInt32 sliceDurationFrames) {
+  if (!mUseIndexedParameters && !HasParameter(paramID)) return false;
+  SetScheduledEvent(paramID, event, sliceOffsetInBuffer, sliceDurationFrames);
+  return true;
 }
 
 void AUElement::GetRampSliceStartEnd(AudioUnitParameterID paramID, AudioUnitParameterValue& outStart,

@@ -6,10 +6,10 @@
 // indexed array (dense IDs 0..n-1). Lookup failures throw the bare OSStatus.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <vector>
 
+#include "framework/TGrowOnlyMap.h"
 #include "framework/TRelaxedAtomic.h"
 #include "platform/AudioTypes.h"
 #include "platform/CFRef.h"
@@ -70,6 +70,12 @@ class AUElementCreator {
 };
 
 // One element (bus) of a scope: its parameters and an optional name.
+//
+// Threads: parameter values are read and written on any thread. An element
+// that keeps its parameters by ID (not indexed) also takes a new ID while the
+// render thread reads: the map only grows and never moves an entry, so
+// readers need no lock. One thread adds IDs at a time (the unit sees to that,
+// see AUBase); everything else here belongs to the unit's control thread.
 class AUElement {
  public:
   explicit AUElement(AUBase* audioUnit);
@@ -86,11 +92,17 @@ class AUElement {
   UInt32 GetNumberOfParameters() const;
   // Writes GetNumberOfParameters() IDs, ascending.
   void GetParameterList(AudioUnitParameterID* outList) const;
+  // Whether the ID has a stored value (setting it then adds nothing).
+  bool HasParameter(AudioUnitParameterID paramID) const;
 
   AudioUnitParameterValue GetParameter(AudioUnitParameterID paramID) const;
   void SetParameter(AudioUnitParameterID paramID, AudioUnitParameterValue value);
   void SetScheduledEvent(AudioUnitParameterID paramID, const AudioUnitParameterEvent& event,
                          UInt32 sliceOffsetInBuffer, UInt32 sliceDurationFrames);
+  // SetScheduledEvent for the render thread: never adds an ID (that would
+  // allocate), answers false for a missing one instead.
+  bool ApplyScheduledEvent(AudioUnitParameterID paramID, const AudioUnitParameterEvent& event,
+                           UInt32 sliceOffsetInBuffer, UInt32 sliceDurationFrames);
   void GetRampSliceStartEnd(AudioUnitParameterID paramID, AudioUnitParameterValue& outStart,
                             AudioUnitParameterValue& outEnd,
                             AudioUnitParameterValue& outDeltaPerFrame) const;
@@ -114,10 +126,13 @@ class AUElement {
   const UInt8* RestoreState(const UInt8* state, const UInt8* end);
   // Where the count and entries at state end; null when past end.
   static const UInt8* StateEnd(const UInt8* state, const UInt8* end);
+  // Whether every value of the count and entries at state, which end at
+  // chunkEnd (from StateEnd), is a finite number.
+  static bool StateValuesAreFinite(const UInt8* state, const UInt8* chunkEnd);
 
  private:
   AUBase* mAudioUnit;
-  std::map<AudioUnitParameterID, ParameterMapEvent> mParameters;
+  TGrowOnlyMap<AudioUnitParameterID, ParameterMapEvent> mParameters;
   bool mUseIndexedParameters = false;
   std::vector<ParameterMapEvent> mIndexedParameters;
   CFRef<CFStringRef> mElementName;

@@ -2,6 +2,7 @@
 // element names.
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <vector>
 
 #include "framework/AUSavedStateFormat.h"
@@ -14,7 +15,8 @@ using saved_state::Remaining;
 // ---- AUElement ----------------------------------------------------------------
 
 void AUElement::SaveState(CFMutableDataRef data) const {
-  AppendWord(data, GetNumberOfParameters());
+  const UInt32 count = GetNumberOfParameters();
+  AppendWord(data, count);
   if (mUseIndexedParameters) {
     const UInt32 n = static_cast<UInt32>(mIndexedParameters.size());
     for (UInt32 i = 0; i < n; ++i) {
@@ -22,10 +24,13 @@ void AUElement::SaveState(CFMutableDataRef data) const {
       AppendWord(data, std::bit_cast<UInt32>(mIndexedParameters[i].GetValue()));
     }
   } else {
-    for (const auto& [paramID, event] : mParameters) {
-      AppendWord(data, paramID);
-      AppendWord(data, std::bit_cast<UInt32>(event.GetValue()));
-    }
+    // As many as counted above, should an ID be added meanwhile.
+    mParameters.ForEach(
+        [&](AudioUnitParameterID paramID, const ParameterMapEvent& event) {
+          AppendWord(data, paramID);
+          AppendWord(data, std::bit_cast<UInt32>(event.GetValue()));
+        },
+        count);
   }
 }
 
@@ -35,6 +40,12 @@ const UInt8* AUElement::StateEnd(const UInt8* state, const UInt8* end) {
   const UInt64 entryBytes = UInt64{ReadWord(state)} * 8;
   if (Remaining(state + 4, end) < entryBytes) return nullptr;
   return state + 4 + entryBytes;
+}
+
+bool AUElement::StateValuesAreFinite(const UInt8* state, const UInt8* chunkEnd) {
+  for (const UInt8* p = state + 4; p != chunkEnd; p += 8)
+    if (!std::isfinite(std::bit_cast<AudioUnitParameterValue>(ReadWord(p + 4)))) return false;
+  return true;
 }
 
 const UInt8* AUElement::RestoreState(const UInt8* state, const UInt8* end) {

@@ -123,18 +123,25 @@ void Lv2Control::Post(int32_t preset, bool bypass) {
   requestedBypass_ = bypass ? 1 : 0;
 }
 
-void Lv2Control::ApplyNow(int32_t preset, bool bypass) {
+void Lv2Control::ResetAndApplyNow(int32_t preset, bool bypass) {
   wantedPreset_.store(preset, std::memory_order_release);
   wantedBypass_.store(bypass ? 1 : 0, std::memory_order_release);
   requestedPreset_ = preset;
   requestedBypass_ = bypass ? 1 : 0;
-  Apply();
+  std::lock_guard lock(applyLock_);
+  if (unit_ == nullptr) return;
+  AudioUnitReset(unit_, kAudioUnitScope_Global, 0);
+  ApplyLocked();
 }
 
 void Lv2Control::Work() { Apply(); }
 
 void Lv2Control::Apply() {
   std::lock_guard lock(applyLock_);
+  ApplyLocked();
+}
+
+void Lv2Control::ApplyLocked() {
   if (unit_ == nullptr) return;
   const int32_t preset = wantedPreset_.load(std::memory_order_acquire);
   if (preset >= 0 && preset != appliedPreset_) {

@@ -32,15 +32,18 @@ class Lv2Control {
   // request, asks the worker or the shared thread to apply them. Neither
   // allocates nor locks; without a host worker a change costs one semaphore post.
   void Post(int32_t preset, bool bypass);
-  // [control] Takes and applies the values at once (activate: the first
-  // block already runs with them). Never concurrent with run().
-  void ApplyNow(int32_t preset, bool bypass);
+  // [control] Resets the unit and applies the values at once (activate: the
+  // first block already runs with them). Never concurrent with run(); under
+  // the apply lock, so a change the worker or the shared thread is applying
+  // does not meet the reset (the unit would refuse one of them as busy).
+  void ResetAndApplyNow(int32_t preset, bool bypass);
   // [worker] The host worker's work() for this instance.
   void Work();
 
  private:
   friend class Lv2FallbackThread;
   void Apply();
+  void ApplyLocked();
 
   AudioUnit unit_ = nullptr;
   const LV2_Worker_Schedule* schedule_ = nullptr;

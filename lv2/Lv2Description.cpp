@@ -122,7 +122,7 @@ void WritePlugin(std::ostream& out, const Lv2DescriptionInput& in, bool mono) {
       << "\t\tlv2:portProperty lv2:integer, lv2:enumeration ;\n"
       << "\t\tlv2:scalePoint [ rdfs:label \"Gain\" ; rdf:value 0 ] , [ rdfs:label \"Filter\" ; rdf:value 1 ]\n";
   ControlOut(out, kLv2PortLevel, "level", "Level", 0, 100, "");
-  ControlOut(out, kLv2PortGainFactor, "gain_factor", "Gain factor", 0, 2, "\t\tunits:unit units:coef ;\n");
+  ControlOut(out, kLv2PortGainFactor, "gain_factor", "Gain factor", -2, 2, "\t\tunits:unit units:coef ;\n");
   ControlOut(out, kLv2PortCutoffFactor, "cutoff_factor", "Cutoff factor", 0, 10, "\t\tunits:unit units:coef ;\n");
   const char* sides[] = {"left", "right"};
   for (const char* direction : {"in", "out"}) {

@@ -273,12 +273,11 @@ bool WantedBypass(const Lv2Instance* self) { return !(Control(self, kLv2PortEnab
 
 void Activate(LV2_Handle handle) {
   auto* self = static_cast<Lv2Instance*>(handle);
-  AudioUnitReset(self->unit, kAudioUnitScope_Global, 0);
   self->timeStamp = AudioTimeStamp{};
   self->timeStamp.mFlags = kAudioTimeStampSampleTimeValid;
   self->framesToReport = 0;  // the first block reads the unit
   // Not a real-time call: the first block already runs with the chosen preset.
-  self->control.ApplyNow(WantedPreset(self), WantedBypass(self));
+  self->control.ResetAndApplyNow(WantedPreset(self), WantedBypass(self));
 }
 
 void SetParameter(Lv2Instance* self, AudioUnitParameterID id, float value, float& last) {

@@ -54,6 +54,9 @@ enum : OSStatus {
   memFullErr = -108,
 };
 constexpr OSStatus badComponentSelector = static_cast<OSStatus>(0x80008002u);
+// A unit refused a call because another thread was inside the same side of
+// it (a second render at once, or a second control thread); nothing changed.
+constexpr OSStatus kQelvoErr_UnitBusy = -3020;
 
 // ---- scopes -----------------------------------------------------------------
 enum : AudioUnitScope {

@@ -9,6 +9,9 @@
 #include "platform/AudioTypes.h"
 #include "platform/ComponentLoader.h"
 #include "platform/ComponentSeam.h"
+#include "platform/RuntimeApi.h"
+
+QELVO_RUNTIME_API_BEGIN
 
 OSStatus AudioUnitInitialize(AudioUnit inUnit);
 OSStatus AudioUnitUninitialize(AudioUnit inUnit);
@@ -40,3 +43,5 @@ ComponentResult ComponentFunctionImplemented(ComponentInstance instance, SInt16 
 // Calls the instance's entry with a block the caller built, for selectors
 // that have no call of their own.
 ComponentResult QelvoCallComponentEntry(ComponentInstance instance, ComponentParameters* params);
+
+QELVO_RUNTIME_API_END

@@ -7,6 +7,9 @@
 #include <string_view>
 
 #include "platform/AudioTypes.h"
+#include "platform/RuntimeApi.h"
+
+QELVO_RUNTIME_API_BEGIN
 
 struct BundleManifest {
   std::string identifier;  // reverse-domain, e.g. org.qelvo.audiounit.AUQelvoBS7
@@ -39,3 +42,5 @@ bool ReadBundleManifest(const std::string& bundlePath, std::string_view bundleSt
 bool ParseFourCharCode(std::string_view text, UInt32& out);
 // The four characters of a code, for messages.
 std::string FourCharCodeText(UInt32 code);
+
+QELVO_RUNTIME_API_END

@@ -22,6 +22,9 @@
 
 #include "platform/AudioTypes.h"
 #include "platform/ComponentSeam.h"
+#include "platform/RuntimeApi.h"
+
+QELVO_RUNTIME_API_BEGIN
 
 // A component found on the search path: one per bundle. It stays valid until
 // the process ends, even when a later scan no longer finds its bundle.
@@ -99,3 +102,5 @@ std::string QelvoComponentLoaderLastError();
 
 // The loader's own table behind the calls of platform/ComponentSeam.h.
 const AudioUnitHostOps* QelvoComponentLoaderHostOps();
+
+QELVO_RUNTIME_API_END

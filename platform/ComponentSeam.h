@@ -10,6 +10,9 @@
 #pragma once
 
 #include "platform/AudioTypes.h"
+#include "platform/RuntimeApi.h"
+
+QELVO_RUNTIME_API_BEGIN
 
 struct AudioUnitHostOps {
   // *ioDataSize: room in outData on entry, bytes written on return.
@@ -44,3 +47,5 @@ OSStatus SetComponentInstanceStorage(ComponentInstance inInstance, void* inStora
 // The component description (type, subtype, manufacturer, flags, mask) the
 // instance was opened under; paramErr without a table or an instance.
 OSErr GetComponentInfo(ComponentInstance inInstance, ComponentDescription* outDesc);
+
+QELVO_RUNTIME_API_END

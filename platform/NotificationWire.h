@@ -8,7 +8,10 @@
 #include <string>
 
 #include "platform/CFRef.h"
+#include "platform/RuntimeApi.h"
 #include "platform/Values.h"
+
+QELVO_RUNTIME_API_BEGIN
 
 struct sd_bus_message;
 
@@ -55,3 +58,5 @@ bool ReadWireNotification(sd_bus_message* message, WireNotification* out);
 // a broader rule when the exact one would be longer than the bus accepts;
 // observers filter again locally anyway.
 std::string NotificationMatchRule(CFStringRef name, CFStringRef object);
+
+QELVO_RUNTIME_API_END

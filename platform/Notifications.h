@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/RuntimeApi.h"
 #include "platform/Values.h"
+
+QELVO_RUNTIME_API_BEGIN
 
 using CFNotificationCallback = void (*)(CFNotificationCenterRef center, void* observer, CFStringRef name,
                                         const void* object, CFDictionaryRef userInfo);
@@ -76,3 +79,5 @@ int QelvoNotificationCenterWaitUntilConnected(CFNotificationCenterRef center, do
 // included (they come back when it observes them). For tests and
 // diagnostics: it shows what the bus's match rules let through.
 uint64_t QelvoNotificationCenterBusSignalCount(CFNotificationCenterRef center);
+
+QELVO_RUNTIME_API_END

@@ -6,6 +6,9 @@
 #pragma once
 
 #include "platform/AudioTypes.h"
+#include "platform/RuntimeApi.h"
+
+QELVO_RUNTIME_API_BEGIN
 
 struct AUParameterListenerObject;
 using AUParameterListenerRef = AUParameterListenerObject*;
@@ -34,3 +37,5 @@ OSStatus QelvoParameterListenerRemoveParameter(AUParameterListenerRef inListener
 OSStatus AUParameterSet(AUParameterListenerRef inSendingListener, void* inSendingObject,
                         const AudioUnitParameter* inParameter, AudioUnitParameterValue inValue,
                         UInt32 inBufferOffsetInFrames);
+
+QELVO_RUNTIME_API_END

@@ -10,7 +10,7 @@ void ReleaseValue(CFAllocatorRef, const void* value) { CFRelease(value); }
 Boolean EqualValues(const void* a, const void* b) { return CFEqual(a, b); }
 }  // namespace
 
-const CFArrayCallBacks kCFTypeArrayCallBacks = {0, RetainValue, ReleaseValue, nullptr, EqualValues};
+constinit const CFArrayCallBacks qelvo_values::kCFTypeArrayCallBacks = {0, RetainValue, ReleaseValue, nullptr, EqualValues};
 
 struct CFArrayObject : QelvoValue {
   CFArrayObject(const CFArrayCallBacks* cb, bool isMutable)

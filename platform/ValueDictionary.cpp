@@ -13,10 +13,10 @@ Boolean EqualValues(const void* a, const void* b) { return CFEqual(a, b); }
 CFHashCode HashValue(const void* value) { return CFHash(value); }
 }  // namespace
 
-const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0,           RetainValue, ReleaseValue,
-                                                                nullptr,     EqualValues, HashValue};
-const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, RetainValue, ReleaseValue, nullptr,
-                                                                    EqualValues};
+constinit const CFDictionaryKeyCallBacks qelvo_values::kCFTypeDictionaryKeyCallBacks = {
+    0, RetainValue, ReleaseValue, nullptr, EqualValues, HashValue};
+constinit const CFDictionaryValueCallBacks qelvo_values::kCFTypeDictionaryValueCallBacks = {
+    0, RetainValue, ReleaseValue, nullptr, EqualValues};
 
 struct CFDictionaryObject : QelvoValue {
   struct Entry {

@@ -120,8 +120,8 @@ constinit QelvoImmortal<CFBooleanObject> sFalse(false);
 const CFNumberObject* AsNumber(CFNumberRef n) { return QelvoValueAs<CFNumberObject>(n, kQelvoTypeIDNumber); }
 }  // namespace
 
-const CFBooleanRef kCFBooleanTrue = &sTrue.value;
-const CFBooleanRef kCFBooleanFalse = &sFalse.value;
+constinit const CFBooleanRef qelvo_values::kCFBooleanTrue = &sTrue.value;
+constinit const CFBooleanRef qelvo_values::kCFBooleanFalse = &sFalse.value;
 
 CFTypeID CFNumberGetTypeID() { return kQelvoTypeIDNumber; }
 CFTypeID CFBooleanGetTypeID() { return kQelvoTypeIDBoolean; }

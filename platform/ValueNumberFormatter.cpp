@@ -22,10 +22,7 @@ struct CFNumberFormatterObject : QelvoValue {
   const CFRef<CFLocaleRef> locale;
 };
 
-const CFNumberFormatterKey kCFNumberFormatterMinFractionDigits =
-    CFStringMakeConstantString("kCFNumberFormatterMinFractionDigits");
-const CFNumberFormatterKey kCFNumberFormatterMaxFractionDigits =
-    CFStringMakeConstantString("kCFNumberFormatterMaxFractionDigits");
+// The keys are defined with the strings (ValueString.cpp).
 
 namespace {
 

@@ -133,6 +133,19 @@ CFIndex CFStringGetLength(CFStringRef s) {
   return str != nullptr ? static_cast<CFIndex>(str->text.size()) : 0;
 }
 
+// The number formatter's keys. Their strings are built when the runtime is
+// loaded; the keys are the strings' fixed addresses, so they are constants
+// and a copy of a key made anywhere (an executable's copy of exported data)
+// holds the same pointer.
+namespace {
+QelvoImmortal<CFStringObject> sMinFractionDigitsKey(std::string_view("kCFNumberFormatterMinFractionDigits"), true,
+                                                    true);
+QelvoImmortal<CFStringObject> sMaxFractionDigitsKey(std::string_view("kCFNumberFormatterMaxFractionDigits"), true,
+                                                    true);
+}  // namespace
+constinit const CFNumberFormatterKey qelvo_values::kCFNumberFormatterMinFractionDigits = &sMinFractionDigitsKey.value;
+constinit const CFNumberFormatterKey qelvo_values::kCFNumberFormatterMaxFractionDigits = &sMaxFractionDigitsKey.value;
+
 CFStringRef CFStringMakeConstantString(const char* text) {
   if (text == nullptr) return nullptr;
   // Interned: one immortal object per distinct text. The table is never freed,

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/RuntimeApi.h"
+
 using Boolean = unsigned char;
 using CFIndex = long;
 using CFTypeID = unsigned long;
@@ -51,6 +53,9 @@ using CFLocaleRef = const CFLocaleObject*;
 using CFNumberFormatterRef = CFNumberFormatterObject*;
 using CFNotificationCenterRef = CFNotificationCenterObject*;
 using CFPropertyListRef = CFTypeRef;
+
+// The value types stay the runtime's own; the operations below are its API.
+QELVO_RUNTIME_API_BEGIN
 
 // ---- every value ------------------------------------------------------------
 CFTypeRef CFRetain(CFTypeRef value);
@@ -141,8 +146,16 @@ Boolean CFNumberIsFloatType(CFNumberRef number);
 // infinity.
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void* valuePtr);
 
+// The runtime's constant data carry linkage names of their own (namespace
+// qelvo_values; code uses the plain names): a host program that exports a
+// variable of the plain name cannot stand in for them, neither in the runtime
+// nor in a plug-in. Every one is a constant, so copies agree.
+namespace qelvo_values {
 extern const CFBooleanRef kCFBooleanTrue;
 extern const CFBooleanRef kCFBooleanFalse;
+}  // namespace qelvo_values
+using qelvo_values::kCFBooleanFalse;
+using qelvo_values::kCFBooleanTrue;
 Boolean CFBooleanGetValue(CFBooleanRef b);
 
 // ---- arrays -----------------------------------------------------------------
@@ -155,7 +168,10 @@ struct CFArrayCallBacks {
   void* copyDescription;
   Boolean (*equal)(const void*, const void*);
 };
+namespace qelvo_values {
 extern const CFArrayCallBacks kCFTypeArrayCallBacks;
+}  // namespace qelvo_values
+using qelvo_values::kCFTypeArrayCallBacks;
 // callBacks null: the array holds plain pointers, never retained or compared.
 CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef alloc, CFIndex capacity, const CFArrayCallBacks* callBacks);
 CFArrayRef CFArrayCreate(CFAllocatorRef alloc, const void** values, CFIndex count, const CFArrayCallBacks* callBacks);
@@ -182,8 +198,12 @@ struct CFDictionaryValueCallBacks {
   void* copyDescription;
   Boolean (*equal)(const void*, const void*);
 };
+namespace qelvo_values {
 extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
 extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+}  // namespace qelvo_values
+using qelvo_values::kCFTypeDictionaryKeyCallBacks;
+using qelvo_values::kCFTypeDictionaryValueCallBacks;
 // With the kCFType callbacks keys match by CFEqual/CFHash and setting retains
 // key and value (a replaced or removed one is released; a replaced value keeps
 // the first key). Null callbacks: keys match by pointer, nothing is retained.
@@ -264,8 +284,12 @@ CFLocaleRef CFNumberFormatterGetLocale(CFNumberFormatterRef formatter);
 using CFNumberFormatterKey = CFStringRef;
 // Property values are numbers, read as integers; negative counts as 0. Setting
 // a maximum below the minimum lowers the minimum too, and the other way round.
+namespace qelvo_values {
 extern const CFNumberFormatterKey kCFNumberFormatterMinFractionDigits;
 extern const CFNumberFormatterKey kCFNumberFormatterMaxFractionDigits;
+}  // namespace qelvo_values
+using qelvo_values::kCFNumberFormatterMaxFractionDigits;
+using qelvo_values::kCFNumberFormatterMinFractionDigits;
 // Unknown keys and values that are no number are ignored.
 void CFNumberFormatterSetProperty(CFNumberFormatterRef formatter, CFNumberFormatterKey key, CFTypeRef value);
 // A new number holding the property's current value, or null for an unknown key.
@@ -311,3 +335,5 @@ Boolean CFBundleIsExecutableLoaded(CFBundleRef bundle);
 // their own); false when it cannot be loaded.
 Boolean CFBundleLoadExecutable(CFBundleRef bundle);
 void CFBundleUnloadExecutable(CFBundleRef bundle);
+
+QELVO_RUNTIME_API_END

@@ -87,6 +87,11 @@ class DeliverablesEnvironment : public ::testing::Environment {
 // posts "Level Test Done" after it, so once that arrives here the level has
 // reached every listener of this process.
 void PostLevel(const char* symbol, double level) {
+  // The centre connects and installs its observations in the background: a
+  // level posted before the bus confirmed them would pass this process by.
+  std::string problem;
+  ASSERT_EQ(QelvoNotificationCenterWaitUntilConnected(CFNotificationCenterGetDistributedCenter(), 20, &problem), 0)
+      << problem;
   const int before = sDone.load();
   const std::string peer = QELVO_LEVEL_PEER;
   const std::string symbolArg = std::string("Kest Symbol=s:") + symbol;

@@ -57,12 +57,20 @@ INSTANTIATE_TEST_SUITE_P(
                       MappingCase{20.0, 2.0f, 3.3333333333333335},
                       MappingCase{60.0, 2.0f, 10.0},
                       MappingCase{60.00001, 2.0f, 10.0},
-                      // A finite level too large for 32 bits still ends at the limits.
-                      MappingCase{1e300, 2.0f, 10.0}));
+                      // The gain factor is held at -2.0 from below, the
+                      // cutoff factor is not (the kernel holds the cutoff).
+                      MappingCase{-20.0, -2.0f, -3.3333333333333335},
+                      MappingCase{-25.0, -2.0f, -4.166666666666667},
+                      MappingCase{-3e38, -2.0f, static_cast<double>(-3e38f) / 6.0},
+                      // The largest level that still narrows to a finite float.
+                      MappingCase{3.4028234663852886e38, 2.0f, 10.0}));
 
+// Levels whose nearest 32-bit float is not finite: NaN, the infinities, and
+// finite levels beyond the float range (the bus, a levels file or an OSC
+// double can carry -1e308).
 TEST(MappingNonFinite, LeavesBothFactorsUnchanged) {
   for (double level : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                       -std::numeric_limits<double>::infinity()}) {
+                       -std::numeric_limits<double>::infinity(), 1e300, -1e308, 3.5e38, -3.5e38}) {
     for (auto map : {&setGainFrequency, &setGainFrequencyBS}) {
       ResetState(0);
       map(level);

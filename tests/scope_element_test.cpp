@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -151,6 +152,21 @@ TEST(ElementParameters, MapCreatesOnSetAndListsAscending) {
   EXPECT_EQ(element.GetParameter(7), 4.0f);
   EXPECT_EQ(element.GetParameter(9), 2.0f);
   EXPECT_EQ(element.GetParameter(0xFFFFFFFFu), -1.0f);
+}
+
+// Enough IDs, in a scrambled order, that every level of the map's index is
+// used: each is found with its own value and the list stays ascending.
+TEST(ElementParameters, ManyIdsInAnyOrderAreFoundAndListedAscending) {
+  AUElement element(nullptr);
+  std::vector<AudioUnitParameterID> ids;
+  for (AudioUnitParameterID i = 0; i < 3000; ++i) ids.push_back((i * 2654435761u) ^ (i << 7));
+  for (AudioUnitParameterID id : ids) element.SetParameter(id, static_cast<float>(id % 1000));
+  std::vector<AudioUnitParameterID> sorted = ids;
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  EXPECT_EQ(ListOf(element), sorted);
+  for (AudioUnitParameterID id : ids) ASSERT_EQ(element.GetParameter(id), static_cast<float>(id % 1000)) << id;
+  EXPECT_FALSE(element.HasParameter(sorted.back() + 1));
 }
 
 TEST(ElementParameters, UnknownIdsThrowWithoutCreatingAnything) {

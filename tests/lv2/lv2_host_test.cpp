@@ -111,6 +111,25 @@ TEST(Lv2Edition, ListsAStereoAndAMonoPluginPerDeliverable) {
   EXPECT_EQ(mono * 2, uris.size());
 }
 
+// The gain factor output reaches -2 for negative levels; the declared range
+// must hold every value the port can show.
+TEST(Lv2Edition, TheGainFactorOutputDeclaresTheRangeItCanTake) {
+  for (const auto& uri : EditionUris()) {
+    LilvNode* node = lilv_new_uri(TheWorld().world, uri.c_str());
+    const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(TheWorld().world), node);
+    lilv_node_free(node);
+    ASSERT_NE(plugin, nullptr) << uri;
+    LilvNode *def = nullptr, *min = nullptr, *max = nullptr;
+    lilv_port_get_range(plugin, lilv_plugin_get_port_by_index(plugin, kLv2PortGainFactor), &def, &min, &max);
+    ASSERT_TRUE(min != nullptr && max != nullptr) << uri;
+    EXPECT_EQ(lilv_node_as_float(min), -2.0f) << uri;
+    EXPECT_EQ(lilv_node_as_float(max), 2.0f) << uri;
+    lilv_node_free(def);
+    lilv_node_free(min);
+    lilv_node_free(max);
+  }
+}
+
 struct Automation {
   float cutoff, resonance, gain, preset, enabled;
 };

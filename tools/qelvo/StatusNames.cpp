@@ -30,6 +30,7 @@ constexpr Named kNames[] = {
     {badComponentInstance, "badComponentInstance"},
     {invalidComponentID, "invalidComponentID"},
     {kQelvoErr_ComponentLoadFailed, "kQelvoErr_ComponentLoadFailed"},
+    {kQelvoErr_UnitBusy, "kQelvoErr_UnitBusy"},
 };
 
 }  // namespace
