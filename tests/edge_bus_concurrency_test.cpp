@@ -107,4 +107,40 @@ TEST(EdgeBusConcurrency, BridgeThreadReceivesWhileOthersSendAndReadItsCounts) {
   bridge.Stop();
 }
 
+TEST(EdgeBusConcurrency, BridgeThreadShapesLevelsAndPostsTheWaitingOnesByItself) {
+  // rate=5: levels wait their turn; with nothing more arriving, the bridge's
+  // own thread still posts the last one.
+  std::atomic<long> posted{0}, announced{0};
+  std::atomic<double> last{0};
+  OscBridge bridge(
+      ParseBridgeMap("/t/a 0 BS3V0 rate=5 hold-when=/t/contact<1\n", "m.map"), "127.0.0.1", 0,
+      [&](const ShapedLevel& l) {
+        if (l.fate != LevelFate::kPosted) {
+          ++announced;
+        } else {
+          last = l.level;
+          ++posted;
+        }
+        return true;
+      },
+      {}, BridgeLevelOptions{});
+  const int port = std::stoi(bridge.BoundAddress().substr(10));
+  bridge.Start();
+  std::thread sender([&] {
+    for (int i = 1; i <= 50; ++i) osc::SendUdp(port, osc::Message("/t/a", "f", osc::F(static_cast<float>(i))));
+    osc::SendUdp(port, osc::Message("/t/contact", "i", osc::I(0)));
+    osc::SendUdp(port, osc::Message("/t/a", "f", osc::F(99)));
+  });
+  sender.join();
+  EXPECT_TRUE(Eventually([&] { return announced.load() == 1 && last.load() == 50; }, std::chrono::seconds(30)))
+      << announced.load() << " announced, last " << last.load();
+  bridge.Stop();
+  EXPECT_EQ(posted.load(), bridge.Counts().posted);
+  EXPECT_LE(posted.load(), 50);
+  const std::vector<std::string> summary = bridge.Levels().Summary();
+  ASSERT_EQ(summary.size(), 1u);
+  EXPECT_NE(summary[0].find("51 values, " + std::to_string(posted.load()) + " posted, 1 held"), std::string::npos)
+      << summary[0];
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 # the built program against the built plug-in bundles.
 set(QELVO_TOOL_TESTS tools_units_test tools_render_test tools_cli_test tools_bus_test tools_demo_test
                      tools_pictures_test)
+# The bridge's level shaping, alone and end to end.
+list(APPEND QELVO_TOOL_TESTS tools_levels_test tools_bridge_levels_test)
 # The program at its edges: special and crafted files, outputs, interrupts,
 # and its command-line conventions.
 list(APPEND QELVO_TOOL_TESTS edge_files_special_test edge_files_outputs_test edge_process_interrupt_test

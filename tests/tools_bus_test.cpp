@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "support/OscPackets.h"
 #include "support/PrivateBus.h"
 #include "support/ToolRunner.h"
 #include "support/ToolTestFiles.h"
@@ -100,14 +101,6 @@ TEST_F(BusCommands, ALiveRenderFollowsALevelPostedByAnotherProcess) {
   }
 }
 
-// The port a bridge started with --osc-port 0 reports.
-std::string PortOf(const BackgroundTool& bridge) {
-  const std::string& out = bridge.Out();
-  const size_t at = out.find("127.0.0.1:");
-  if (at == std::string::npos) return "";
-  return out.substr(at + 10, out.find(' ', at) - at - 10);
-}
-
 TEST_F(BusCommands, TheBridgeRepostsOscFromOscsend) {
   const std::string oscsend = "/usr/bin/oscsend";
   if (!Exists(oscsend)) GTEST_SKIP() << "oscsend (liblo-tools) is not installed";
@@ -118,9 +111,10 @@ TEST_F(BusCommands, TheBridgeRepostsOscFromOscsend) {
   BackgroundTool mapped({kQelvo, "bridge", "--osc-port", "0", "--map", dir.File("openbci.map"), "--timeout", "8"});
   ASSERT_TRUE(plain.WaitForOutput("posting levels", 10));
   ASSERT_TRUE(mapped.WaitForOutput("posting levels", 10));
-  const std::string plainPort = PortOf(plain), mappedPort = PortOf(mapped);
-  ASSERT_FALSE(plainPort.empty());
-  ASSERT_FALSE(mappedPort.empty());
+  const std::string plainPort = std::to_string(osc::BoundPort(plain.Out()));
+  const std::string mappedPort = std::to_string(osc::BoundPort(mapped.Out()));
+  ASSERT_NE(plainPort, "0");
+  ASSERT_NE(mappedPort, "0");
 
   // Refused ones first: they must not reach the monitor.
   for (const std::vector<std::string>& send : std::vector<std::vector<std::string>>{

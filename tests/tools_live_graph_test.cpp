@@ -13,6 +13,7 @@
 #include <memory>
 #include <thread>
 
+#include "support/OscPackets.h"
 #include "support/PrivateBus.h"
 #include "support/PrivateGraph.h"
 #include "support/ToolRunner.h"
@@ -402,6 +403,34 @@ TEST_F(LiveGraph, OscLevelsReachTheUnitThroughTheBridgeInTheSameProcess) {
   EXPECT_NE(r.out.find("1 level received"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("1 level posted"), std::string::npos) << "the bridge's own summary: " << r.out;
   EXPECT_NE(ReadBytes(dir_.File("levels.csv")).find(",BS7V0,12.5\n"), std::string::npos);
+}
+
+TEST_F(LiveGraph, TheBridgeInTheSameProcessFitsLevelsAsTheMapSays) {
+  // A baseline from 10 to 20 puts 15 in the middle of 0..100 at once; a
+  // spike is dropped.
+  WriteText(dir_.File("m.map"), "/t/alpha 0 BS7V0 norm=window:60 range=0..100 spike=8\n");
+  WriteText(dir_.File("c.cal"),
+            "qelvo-calibration 1\n/t/alpha 0 BS7V0 values=21 seconds=20 mean=15 sd=3 median=15 mad=2.5 "
+            "quantiles=10,10.5,11,11.5,12,12.5,13,13.5,14,14.5,15,15.5,16,16.5,17,17.5,18,18.5,19,19.5,20\n");
+  auto live = StartLive({"--preset", "1", "--osc", "0", "--map", dir_.File("m.map"), "--calibration", dir_.File("c.cal")});
+  const int port = osc::BoundPort(live->Out());
+  ASSERT_NE(port, 0) << live->Out();
+  BackgroundTool monitor({kQelvo, "monitor", "--count", "1", "--timeout", "60"});
+  ASSERT_TRUE(monitor.WaitForOutput("listening for", 30));
+  ASSERT_TRUE(osc::SendUdp(port, osc::Message("/t/alpha", "f", osc::F(15))));
+  const ToolResult seen = monitor.Finish(60);
+  EXPECT_EQ(seen.status, 0) << seen.err;
+  const size_t at = seen.out.find("BS7V0     ");
+  ASSERT_NE(at, std::string::npos) << seen.out;
+  EXPECT_NEAR(std::atof(seen.out.c_str() + at + 10), 50, 1) << seen.out;
+  EXPECT_NE(seen.out.find("raw 15  posted"), std::string::npos) << seen.out;
+  ASSERT_TRUE(osc::SendUdp(port, osc::Message("/t/alpha", "f", osc::F(500))));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const ToolResult r = Stop(live);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("posts nothing"), std::string::npos) << "calibrated, no warmup: " << r.err;
+  EXPECT_NE(r.out.find("qelvo live: BS7V0 (/t/alpha 0): 2 values, 1 posted, 1 dropped as spikes"), std::string::npos)
+      << r.out;
 }
 
 TEST_F(LiveGraph, TheFilterChainExampleProcessesAsTheNativeUnit) {

@@ -24,7 +24,9 @@ constexpr const char* kMap =
     "/eeg/alpha                     0  BS3V0  scale=2\n"
     "/eeg/alpha                     1  BS3V1  offset=-1\n"
     "/muse/elements/alpha_absolute  *  BS3V0  log scale=10\n"
-    "/a/b/c                         3  peakLV\n";
+    "/a/b/c                         3  peakLV\n"
+    "/muse/elements/beta_absolute   *  BS4V0  norm=window:5 range=0..10 warmup=0 spike=5 smooth=0.1 rate=50 "
+    "hold-when=/muse/elements/horseshoe>2 hold-when=/muse/elements/touching_forehead<1\n";
 
 long long sPosted = 0;
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -65,6 +66,13 @@ inline bool SendUdp(int port, const std::string& datagram) {
                                       sizeof to) == static_cast<ssize_t>(datagram.size());
   if (fd >= 0) close(fd);
   return sent;
+}
+
+// The port a command started with port 0 names on its output after
+// "127.0.0.1:"; 0 while it has not said.
+inline int BoundPort(const std::string& output) {
+  const size_t at = output.find("127.0.0.1:");
+  return at == std::string::npos ? 0 : std::atoi(output.c_str() + at + 10);
 }
 
 }  // namespace osc

@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <mutex>
 
+#include "tools/qelvo/AtomicOutput.h"
 #include "tools/qelvo/Commands.h"
 #include "tools/qelvo/Interrupt.h"
 #include "tools/qelvo/LevelCsv.h"
 #include "tools/qelvo/LevelNotifications.h"
+#include "tools/qelvo/LevelTraces.h"
 #include "tools/qelvo/NumberText.h"
+#include "tools/qelvo/Pictures.h"
 #include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/Suggest.h"
 #include "tools/qelvo/ToolError.h"
@@ -58,23 +61,32 @@ struct MonitorState {
   std::mutex mutex;
   std::chrono::steady_clock::time_point start;
   long long seen = 0;
+  bool plot = false;
+  LevelTraces traces;
 };
 
-void PrintNotification(CFNotificationCenterRef, void* observer, CFStringRef, const void* object, CFDictionaryRef userInfo) {
+// A level notification, or the bridge's notice of a value it did not post:
+// the level then is in brackets, the one the plug-ins keep.
+void PrintNotification(CFNotificationCenterRef, void* observer, CFStringRef name, const void* object,
+                       CFDictionaryRef userInfo) {
   auto* state = static_cast<MonitorState*>(observer);
+  const bool isLevel = name != nullptr && CFEqual(name, LevelNotificationName());
   const DecodedLevel level = DecodeLevelUserInfo(userInfo);
   std::lock_guard<std::mutex> lock(state->mutex);
   const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - state->start).count();
   std::printf("%10.3f  %-8s ", t, level.symbol ? level.symbol->c_str() : "(none)");
-  if (level.level)
-    std::printf(" %s", ShortestText(*level.level).c_str());
+  if (isLevel)
+    std::printf(" %s", level.level ? ShortestText(*level.level).c_str() : "(no level)");
   else
-    std::printf(" (no level)");
+    std::printf(" (%s)", level.level ? ShortestText(*level.level).c_str() : "no level yet");
+  if (level.raw) std::printf("  raw %s", ShortestText(*level.raw).c_str());
+  if (level.fate) std::printf("  %s", level.fate->c_str());
   if (object != nullptr && CFGetTypeID(object) == CFStringGetTypeID())
     std::printf("  from %s", StringOf(static_cast<CFStringRef>(object)).c_str());
   std::printf("\n");
   std::fflush(stdout);
-  ++state->seen;
+  if (state->plot && level.symbol) state->traces.Add(t, *level.symbol, level.raw, level.level, level.fate.value_or(""));
+  if (isLevel) ++state->seen;
 }
 
 }  // namespace
@@ -121,13 +133,17 @@ int RunReplayCommand(const ReplayOptions& options) {
 int RunMonitorCommand(const MonitorOptions& options) {
   if (options.count < 0) throw UsageError("--count must not be negative");
   if (options.timeout < 0 || !std::isfinite(options.timeout)) throw UsageError("--timeout must not be negative");
+  // A picture that cannot be written should say so now, not after the watch.
+  if (!options.plot.empty()) AtomicOutput probe(options.plot);
   MonitorState state;
   state.start = std::chrono::steady_clock::now();
+  state.plot = !options.plot.empty();
   CFNotificationCenterRef center = CFNotificationCenterGetDistributedCenter();
-  CFNotificationCenterAddObserver(center, &state, PrintNotification, LevelNotificationName(), nullptr,
-                                  CFNotificationSuspensionBehaviorDeliverImmediately);
+  for (CFStringRef name : {LevelNotificationName(), BridgeValueNotificationName()})
+    CFNotificationCenterAddObserver(center, &state, PrintNotification, name, nullptr,
+                                    CFNotificationSuspensionBehaviorDeliverImmediately);
   try {
-    RequireBus("monitor");  // waits until the bus has taken the observation
+    RequireBus("monitor");  // waits until the bus has taken the observations
   } catch (...) {
     CFNotificationCenterRemoveEveryObserver(center, &state);
     throw;
@@ -163,6 +179,12 @@ int RunMonitorCommand(const MonitorOptions& options) {
   }
   CFNotificationCenterRemoveEveryObserver(center, &state);
   std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.plot) {
+    if (state.traces.SymbolsLeftOut() > 0)
+      std::fprintf(stderr, "qelvo monitor: the picture shows the first %zu symbols seen; %zu more are left out\n",
+                   state.traces.Traces().size(), state.traces.SymbolsLeftOut());
+    DrawLevelTraces(state.traces, "Levels seen by qelvo monitor", options.plot);
+  }
   if (options.count > 0 && state.seen < options.count && !Interrupted())
     throw ToolError("saw " + std::to_string(state.seen) + " of " + std::to_string(options.count) +
                     " level notifications before the timeout");

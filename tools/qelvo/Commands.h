@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/qelvo/BridgeLevels.h"
 #include "tools/qelvo/Render.h"
 #include "tools/qelvo/UnitSettings.h"
 
@@ -39,6 +40,7 @@ int RunReplayCommand(const ReplayOptions& options);
 struct MonitorOptions {
   long long count = 0;     // stop after this many notifications; 0: never
   double timeout = 0;      // stop after this many seconds; 0: never
+  std::string plot;        // draw what was seen into this PNG at the end
 };
 int RunMonitorCommand(const MonitorOptions& options);
 
@@ -48,6 +50,7 @@ struct BridgeOptions {
   std::string bindAddress = "127.0.0.1";
   double timeout = 0;  // seconds; 0: until interrupted
   bool verbose = false;
+  BridgeLevelOptions levels;  // --calibrate, --save-calibration, --calibration
 };
 int RunBridgeCommand(const BridgeOptions& options);
 

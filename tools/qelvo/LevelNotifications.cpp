@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "tools/qelvo/LevelNormaliser.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
@@ -20,34 +22,61 @@ constexpr double kBusWaitSeconds = 10;
 }  // namespace
 
 CFStringRef LevelNotificationName() { return CFSTR("Kest Level Changed Notification"); }
+CFStringRef BridgeValueNotificationName() { return CFSTR("Qelvo Bridge Value Notification"); }
 
-CFRef<CFDictionaryRef> MakeLevelUserInfo(const std::string& symbol, double level) {
+namespace {
+
+void SetString(CFMutableDictionaryRef info, CFStringRef key, const std::string& text) {
+  CFRef<CFStringRef> s = CFRef<CFStringRef>::Adopt(CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8));
+  CFDictionarySetValue(info, key, s.get());
+}
+
+void SetNumber(CFMutableDictionaryRef info, CFStringRef key, double value) {
+  CFRef<CFNumberRef> n = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberDoubleType, &value));
+  CFDictionarySetValue(info, key, n.get());
+}
+
+std::optional<double> NumberAt(CFDictionaryRef userInfo, CFStringRef key) {
+  const void* value = CFDictionaryGetValue(userInfo, key);
+  double v = 0;
+  if (value != nullptr && CFGetTypeID(value) == CFNumberGetTypeID() &&
+      CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberDoubleType, &v))
+    return v;
+  return std::nullopt;
+}
+
+std::optional<std::string> StringAt(CFDictionaryRef userInfo, CFStringRef key) {
+  const void* value = CFDictionaryGetValue(userInfo, key);
+  if (value == nullptr || CFGetTypeID(value) != CFStringGetTypeID()) return std::nullopt;
+  CFStringRef s = static_cast<CFStringRef>(value);
+  std::string text(static_cast<size_t>(CFStringGetLength(s)) + 1, '\0');
+  if (!CFStringGetCString(s, text.data(), static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8)) return std::nullopt;
+  text.resize(std::char_traits<char>::length(text.c_str()));
+  return text;
+}
+
+}  // namespace
+
+CFRef<CFDictionaryRef> MakeLevelUserInfo(const std::string& symbol, std::optional<double> level,
+                                         const LevelDetail* detail) {
   CFRef<CFMutableDictionaryRef> info = CFRef<CFMutableDictionaryRef>::Adopt(
-      CFDictionaryCreateMutable(nullptr, 2, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
-  CFRef<CFStringRef> s = CFRef<CFStringRef>::Adopt(CFStringCreateWithCString(nullptr, symbol.c_str(), kCFStringEncodingUTF8));
-  CFRef<CFNumberRef> n = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberDoubleType, &level));
-  CFDictionarySetValue(info.get(), CFSTR("Kest Symbol"), s.get());
-  CFDictionarySetValue(info.get(), CFSTR("New Level"), n.get());
+      CFDictionaryCreateMutable(nullptr, 4, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+  SetString(info.get(), CFSTR("Kest Symbol"), symbol);
+  if (level) SetNumber(info.get(), CFSTR("New Level"), *level);
+  if (detail != nullptr) {
+    SetNumber(info.get(), CFSTR("Qelvo Raw Value"), detail->raw);
+    SetString(info.get(), CFSTR("Qelvo Fate"), detail->fate);
+  }
   return CFRef<CFDictionaryRef>::Adopt(info.release());
 }
 
 DecodedLevel DecodeLevelUserInfo(CFDictionaryRef userInfo) {
   DecodedLevel decoded;
   if (userInfo == nullptr) return decoded;
-  const void* symbol = CFDictionaryGetValue(userInfo, CFSTR("Kest Symbol"));
-  if (symbol != nullptr && CFGetTypeID(symbol) == CFStringGetTypeID()) {
-    CFStringRef s = static_cast<CFStringRef>(symbol);
-    std::string text(static_cast<size_t>(CFStringGetLength(s)) + 1, '\0');
-    if (CFStringGetCString(s, text.data(), static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8)) {
-      text.resize(text.size() - 1);
-      decoded.symbol = text;
-    }
-  }
-  const void* level = CFDictionaryGetValue(userInfo, CFSTR("New Level"));
-  double value = 0;
-  if (level != nullptr && CFGetTypeID(level) == CFNumberGetTypeID() &&
-      CFNumberGetValue(static_cast<CFNumberRef>(level), kCFNumberDoubleType, &value))
-    decoded.level = value;
+  decoded.symbol = StringAt(userInfo, CFSTR("Kest Symbol"));
+  decoded.level = NumberAt(userInfo, CFSTR("New Level"));
+  decoded.raw = NumberAt(userInfo, CFSTR("Qelvo Raw Value"));
+  decoded.fate = StringAt(userInfo, CFSTR("Qelvo Fate"));
   return decoded;
 }
 
@@ -77,8 +106,8 @@ void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double
 LevelPoster::LevelPoster(CFNotificationCenterRef center, std::string command)
     : center_(center), command_(std::move(command)) {}
 
-bool LevelPoster::Post(const std::string& symbol, double level) {
-  CFRef<CFDictionaryRef> info = MakeLevelUserInfo(symbol, level);
+bool LevelPoster::Post(const std::string& symbol, double level, const LevelDetail* detail) {
+  CFRef<CFDictionaryRef> info = MakeLevelUserInfo(symbol, level, detail);
   std::string reason;
   if (QelvoNotificationCenterPost(center_, LevelNotificationName(), nullptr, info.get(), &reason) < 0) {
     dropped_.fetch_add(1);
@@ -95,6 +124,19 @@ bool LevelPoster::Post(const std::string& symbol, double level) {
   inOutage_ = false;
   droppedInOutage_ = 0;
   return true;
+}
+
+bool LevelPoster::Post(const ShapedLevel& s) {
+  const LevelDetail detail{s.raw, FateName(s.fate)};
+  if (s.fate == LevelFate::kPosted) return Post(s.symbol, s.level, s.rule >= 0 ? &detail : nullptr);
+  Announce(s.symbol, std::isnan(s.level) ? std::nullopt : std::optional<double>(s.level), detail);
+  return true;
+}
+
+void LevelPoster::Announce(const std::string& symbol, std::optional<double> level, const LevelDetail& detail) {
+  CFRef<CFDictionaryRef> info = MakeLevelUserInfo(symbol, level, &detail);
+  std::string reason;
+  QelvoNotificationCenterPost(center_, BridgeValueNotificationName(), nullptr, info.get(), &reason);
 }
 
 InProcessLevelDelivery::InProcessLevelDelivery() : center_(CFNotificationCenterGetDistributedCenter()) {

@@ -17,12 +17,31 @@ inline constexpr const char* kLevelNotificationName = "Kest Level Changed Notifi
 inline constexpr const char* kLevelSymbolKey = "Kest Symbol";
 inline constexpr const char* kLevelValueKey = "New Level";
 
+// What the OSC bridge adds, so `qelvo monitor` can show where a level came
+// from: the value its rule read and its fate ("posted") on each level it
+// posts, and a notification of its own for a value it did not post (held,
+// dropped, warming up) with the level the plug-ins keep, if any. Listeners of
+// the level notification ignore both.
+inline constexpr const char* kBridgeValueNotificationName = "Qelvo Bridge Value Notification";
+inline constexpr const char* kRawValueKey = "Qelvo Raw Value";
+inline constexpr const char* kFateKey = "Qelvo Fate";
+
 CFStringRef LevelNotificationName();
-CFRef<CFDictionaryRef> MakeLevelUserInfo(const std::string& symbol, double level);
+CFStringRef BridgeValueNotificationName();
+
+struct LevelDetail {
+  double raw = 0;
+  std::string fate;
+};
+// level absent: no "New Level" key.
+CFRef<CFDictionaryRef> MakeLevelUserInfo(const std::string& symbol, std::optional<double> level,
+                                         const LevelDetail* detail = nullptr);
 
 struct DecodedLevel {
   std::optional<std::string> symbol;  // when "Kest Symbol" holds a string
   std::optional<double> level;        // when "New Level" holds a number
+  std::optional<double> raw;          // the bridge's "Qelvo Raw Value"
+  std::optional<std::string> fate;    // the bridge's "Qelvo Fate"
 };
 DecodedLevel DecodeLevelUserInfo(CFDictionaryRef userInfo);
 
@@ -41,6 +60,8 @@ CFNotificationCenterRef RequireBus(const std::string& command);
 // ToolError when the bus refuses it.
 void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double level);
 
+struct ShapedLevel;
+
 // Posts levels for a command that keeps running while the bus goes away and
 // comes back (replay --loop, bridge): a level that cannot be posted is
 // dropped and counted, and stderr says when dropping starts and when the bus
@@ -48,8 +69,15 @@ void PostLevel(CFNotificationCenterRef center, const std::string& symbol, double
 class LevelPoster {
  public:
   LevelPoster(CFNotificationCenterRef center, std::string command);
-  // True when posted, false when dropped.
-  bool Post(const std::string& symbol, double level);
+  // True when posted, false when dropped. detail: what the bridge adds.
+  bool Post(const std::string& symbol, double level, const LevelDetail* detail = nullptr);
+  // The bridge's notice of a value it did not post; level is the one that
+  // holds, when there is one. Lost, uncounted, while the bus is away.
+  void Announce(const std::string& symbol, std::optional<double> level, const LevelDetail& detail);
+  // What the bridge's shaping made of a value (BridgeLevels.h): a posted
+  // level with its raw value and fate when a map rule shaped it, any other
+  // fate announced. False when a level had to be dropped.
+  bool Post(const ShapedLevel& level);
   uint64_t Dropped() const { return dropped_.load(); }
 
  private:

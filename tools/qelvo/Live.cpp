@@ -92,6 +92,8 @@ void AddLiveOptions(CLI::App* command, LiveOptions& options) {
   command->add_option("--channels", options.channels, "Channels of the node, 1 to 8 (default 2, or the captured node's)");
   command->add_option("--osc", options.oscPort, "Also run the OSC bridge on this UDP port (see `qelvo bridge`)");
   command->add_option("--map", options.mapFile, "Address map for --osc (see docs/osc-bridge.md)");
+  command->add_option("--calibration", options.calibrationFile,
+                      "Start the --map's adaptive rules from a baseline saved by `qelvo bridge --calibrate`");
   command->add_option("--record-levels", options.recordLevels,
                       "Write every level received, with its session time, as CSV for `render --levels`");
   command->add_option("--record-input", options.recordInput,
@@ -106,6 +108,8 @@ void AddLiveOptions(CLI::App* command, LiveOptions& options) {
 int RunLiveCommand(const LiveOptions& options) {
   CheckOptions(options);
   if (!options.mapFile.empty() && options.oscPort < 0) throw UsageError("--map needs --osc PORT");
+  if (!options.calibrationFile.empty() && options.mapFile.empty())
+    throw UsageError("--calibration needs --osc PORT and --map FILE, whose rules it calibrates");
   CatchInterrupts();
 
   // The plug-in first: a wrong name, preset or parameter needs no server to be told.
@@ -149,7 +153,7 @@ int RunLiveCommand(const LiveOptions& options) {
   }
 
   std::optional<LiveOscBridge> bridge;
-  if (options.oscPort >= 0) bridge.emplace(options.oscPort, options.mapFile);
+  if (options.oscPort >= 0) bridge.emplace(options.oscPort, options.mapFile, options.calibrationFile);
 
   LiveGraphOptions graphOptions;
   graphOptions.capture = options.capture;

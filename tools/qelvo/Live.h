@@ -21,6 +21,7 @@ struct LiveOptions {
   uint32_t channels = 0;      // 0: 2, or the capture target's
   int oscPort = -1;           // -1: no bridge
   std::string mapFile;
+  std::string calibrationFile;  // a baseline for the map's adaptive rules
   std::string recordLevels;   // CSV in the render --levels format
   std::string recordInput;    // the unit's input, float WAV
   bool quiet = false;

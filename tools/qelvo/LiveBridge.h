@@ -13,10 +13,13 @@ class LevelPoster;
 class LiveOscBridge {
  public:
   // [control] Listens on 127.0.0.1:port (0: a free one) with the map file
-  // (empty: /kest/level) and says where on stdout. A bad map is a usage
-  // error, a port that cannot be had a ToolError, both before live runs.
-  LiveOscBridge(int port, const std::string& mapFile);
-  // [control] Stops receiving and prints the bridge's summary.
+  // (empty: /kest/level), its adaptive rules started from the calibration
+  // file if one is given, and says where on stdout. A bad map is a usage
+  // error, a bad calibration or a port that cannot be had a ToolError, all
+  // before live runs.
+  LiveOscBridge(int port, const std::string& mapFile, const std::string& calibrationFile = "");
+  // [control] Stops receiving and prints the bridge's summary, a line for
+  // each map rule among it.
   ~LiveOscBridge();
 
  private:

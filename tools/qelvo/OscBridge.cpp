@@ -13,7 +13,6 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/qelvo/NumberText.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
@@ -24,6 +23,9 @@ thread_local OscBridge* tDispatching = nullptr;
 
 // Datagrams taken in one go before Poll returns to its caller.
 constexpr int kReceiveBatch = 64;
+
+// How often a thread of its own wakes for levels waiting under rate=.
+constexpr int kTickMs = 20;
 
 // Binds a UDP socket to address:port; answers it with "address:port" as bound.
 int BindUdp(const std::string& address, int port, std::string* boundText) {
@@ -91,6 +93,11 @@ struct OscBridge::Handlers {
         v.number = f;
       }
       if (v.type == LO_DOUBLE) std::memcpy(&v.number, raw, sizeof v.number);
+      if (v.type == LO_INT32) {
+        int32_t n = 0;
+        std::memcpy(&n, raw, sizeof n);
+        v.number = n;
+      }
       if (v.type == LO_STRING || v.type == LO_SYMBOL) v.text = static_cast<const char*>(raw);
       args.push_back(std::move(v));
     }
@@ -106,12 +113,7 @@ struct OscBridge::Handlers {
         break;
       case BridgeOutcome::kPosted:
         self->addressMatched_ = true;
-        for (const BridgeLevel& l : r.levels) {
-          const bool posted = self->sink_(l.symbol, l.level);
-          self->Count(posted ? self->posted_ : self->dropped_);
-          self->Say(std::string(posted ? "posted: " : "dropped (no bus): ") + l.symbol + " = " +
-                    ShortestText(l.level) + " (from " + path + ")");
-        }
+        self->Count(self->levels_->Take(r, path));
         break;
     }
     return 1;
@@ -158,7 +160,15 @@ struct OscBridge::Handlers {
 };
 
 OscBridge::OscBridge(BridgeMap map, const std::string& address, int port, Sink sink, Log log)
-    : map_(std::move(map)), sink_(std::move(sink)), log_(std::move(log)) {
+    : OscBridge(
+          std::move(map), address, port,
+          [sink = std::move(sink)](const ShapedLevel& l) { return l.fate != LevelFate::kPosted || sink(l.symbol, l.level); },
+          std::move(log), BridgeLevelOptions{}) {}
+
+OscBridge::OscBridge(BridgeMap map, const std::string& address, int port, ShapedSink sink, Log log,
+                     const BridgeLevelOptions& levels)
+    : map_(std::move(map)), log_(std::move(log)), levels_(std::make_unique<BridgeLevels>(map_, levels)) {
+  levels_->Start(std::move(sink), log_);
   const int fd = BindUdp(address, port, &bound_);
   // liblo 0.31 binds its UDP servers to every interface only; the bridge
   // listens on one address (127.0.0.1 unless told otherwise). So the socket
@@ -187,6 +197,9 @@ OscBridge::OscBridge(BridgeMap map, const std::string& address, int port, Sink s
   for (const BridgeRule& rule : map_.rules)
     if (std::find(addresses.begin(), addresses.end(), rule.address) == addresses.end())
       addresses.push_back(rule.address);
+  // Contact quality for hold-when=, read like a rule's address.
+  for (const HoldCondition& c : map_.conditions)
+    if (std::find(addresses.begin(), addresses.end(), c.address) == addresses.end()) addresses.push_back(c.address);
   for (const std::string& a : addresses) lo_server_add_method(server, a.c_str(), nullptr, Handlers::Address, this);
   lo_server_add_method(server, nullptr, nullptr, Handlers::Last, this);
 }
@@ -209,13 +222,14 @@ void OscBridge::Receive() {
 void OscBridge::Poll(int timeoutMs) {
   pollfd p[2] = {{lo_server_get_socket_fd(Server(server_)), POLLIN, 0}, {stopFd_, POLLIN, 0}};
   if (poll(p, 2, timeoutMs) > 0 && (p[0].revents & POLLIN) != 0) Receive();
+  Count(levels_->Tick());
 }
 
 void OscBridge::Start() {
   if (thread_.joinable()) return;
   stopping_.store(false);
   thread_ = std::thread([this] {
-    while (!stopping_.load()) Poll(-1);
+    while (!stopping_.load()) Poll(levels_->NeedsTicks() ? kTickMs : -1);
   });
 }
 

@@ -517,3 +517,107 @@ void DrawResponsePicture(const ResponseCurve& curve, const std::string& title, c
   cairo_surface_flush(surface.get());
   WritePng(surface.get(), path);
 }
+
+namespace {
+
+constexpr Colour kRawColour{0.15, 0.3, 0.65};
+constexpr Colour kWarmingColour{0.6, 0.72, 0.92};
+constexpr Colour kHeldColour{0.62, 0.62, 0.62};
+constexpr Colour kDroppedColour{0.85, 0.1, 0.1};
+
+// Raw values as dots by fate. The scale comes from the values learnt from,
+// so a spike or the garbage of a loose headband does not flatten the rest;
+// values beyond it sit on the edge they went past.
+void RawPlot(cairo_t* cr, const Box& b, const LevelTrace& t, double duration) {
+  double lo = 1e300, hi = -1e300;
+  for (bool all : {false, true}) {
+    for (const TracePoint& p : t.points)
+      if (std::isfinite(p.raw) && (all || p.fate == 'p' || p.fate == 'w')) {
+        lo = std::min(lo, p.raw);
+        hi = std::max(hi, p.raw);
+      }
+    if (lo <= hi) break;
+  }
+  const double span = hi > lo ? hi - lo : std::max(std::abs(lo), 1.0);
+  lo -= span * 0.08;
+  hi += span * 0.08;
+  ValueAxis(cr, b, lo, hi, "%g");
+  TimeAxis(cr, b, duration);
+  cairo_save(cr);
+  cairo_rectangle(cr, b.x, b.y, b.w, b.h);
+  cairo_clip(cr);
+  for (const TracePoint& p : t.points) {
+    if (!std::isfinite(p.raw)) continue;
+    const double x = b.x + b.w * p.time / duration;
+    // Values off the scale sit just inside the edge they went past.
+    const double y = std::clamp(b.y + b.h - b.h * (p.raw - lo) / (hi - lo), b.y + 6, b.y + b.h - 6);
+    if (p.fate == 'd') {
+      Source(cr, kDroppedColour);
+      cairo_set_line_width(cr, 1.5);
+      cairo_move_to(cr, x - 4, y - 4);
+      cairo_line_to(cr, x + 4, y + 4);
+      cairo_move_to(cr, x - 4, y + 4);
+      cairo_line_to(cr, x + 4, y - 4);
+      cairo_stroke(cr);
+      continue;
+    }
+    Source(cr, p.fate == 'h' ? kHeldColour : p.fate == 'w' ? kWarmingColour : kRawColour);
+    cairo_arc(cr, x, y, 1.8, 0, 2 * std::numbers::pi);
+    cairo_fill(cr);
+  }
+  cairo_restore(cr);
+  Legend(cr, b,
+         {{kRawColour, 4, false, "posted"},
+          {kWarmingColour, 4, false, "warming up"},
+          {kHeldColour, 4, false, "held (contact)"},
+          {kDroppedColour, 2, false, "dropped (spike)"}},
+         LegendPlace::kAbove);
+}
+
+}  // namespace
+
+void DrawLevelTraces(const LevelTraces& traces, const std::string& title, const std::string& path) {
+  const double w = kWidth - kLeft - kRight;
+  const double duration = std::max(traces.Duration(), 1.0);
+  struct Panel {
+    const LevelTrace* trace;
+    bool raw;
+    Box box;
+  };
+  std::vector<Panel> panels;
+  double y = 80;
+  for (const LevelTrace& t : traces.Traces()) {
+    const bool hasRaw = std::any_of(t.points.begin(), t.points.end(), [](const TracePoint& p) { return std::isfinite(p.raw); });
+    for (bool raw : {true, false}) {
+      if (raw && !hasRaw) continue;
+      panels.push_back({&t, raw, {kLeft, y, w, 170}});
+      y += 170 + 70;
+    }
+  }
+  const int height = static_cast<int>(std::max(y - 20, 140.0));
+  std::unique_ptr<cairo_surface_t, SurfaceFree> surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, height));
+  std::unique_ptr<cairo_t, ContextFree> cr(cairo_create(surface.get()));
+  cairo_set_source_rgb(cr.get(), 0.96, 0.96, 0.95);
+  cairo_paint(cr.get());
+  cairo_set_source_rgb(cr.get(), 0.1, 0.1, 0.1);
+  Text(cr.get(), kLeft, 34, panels.empty() ? title + ": no levels were seen" : title, 18);
+  for (const Panel& p : panels) {
+    if (p.raw) {
+      Frame(cr.get(), p.box, p.trace->symbol + ": the values the bridge read");
+      RawPlot(cr.get(), p.box, *p.trace, duration);
+      AxisLabel(cr.get(), p.box, "raw value");
+      continue;
+    }
+    StepSeries posted;
+    for (const TracePoint& t : p.trace->points)
+      if (t.fate == 'p' && std::isfinite(t.level)) {
+        posted.times.push_back(t.time);
+        posted.values.push_back(t.level);
+      }
+    Frame(cr.get(), p.box, p.trace->symbol + ": the levels posted");
+    StepPlot(cr.get(), p.box, posted, duration, kLevelColour);
+    AxisLabel(cr.get(), p.box, "level");
+  }
+  cairo_surface_flush(surface.get());
+  WritePng(surface.get(), path);
+}

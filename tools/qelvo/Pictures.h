@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/qelvo/LevelTraces.h"
 #include "tools/qelvo/Spectrogram.h"
 
 // Values that hold from their time until the next one.
@@ -46,3 +47,6 @@ struct RenderPicture {
 // Both write through AtomicOutput; failures throw ToolError.
 void DrawRenderPicture(const RenderPicture& picture, const std::string& path);
 void DrawResponsePicture(const ResponseCurve& curve, const std::string& title, const std::string& path);
+// What a monitor saw: for each symbol, its raw values by fate (when the
+// bridge sent them) above the levels posted.
+void DrawLevelTraces(const LevelTraces& traces, const std::string& title, const std::string& path);

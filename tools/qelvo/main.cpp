@@ -175,14 +175,23 @@ int Run(int argc, char** argv) {
   CLI::App* monitorCmd = app.add_subcommand("monitor", "Print the level notifications seen on the bus");
   monitorCmd->add_option("--count", monitor.count, "Stop after this many notifications");
   monitorCmd->add_option("--timeout", monitor.timeout, "Stop after this many seconds");
+  monitorCmd->add_option("--plot", monitor.plot, "At the end, draw the levels seen (and the bridge's raw values) into a PNG");
 
   BridgeOptions bridge;
   CLI::App* bridgeCmd = app.add_subcommand("bridge", "Receive OSC over UDP and post the levels on the bus");
   bridgeCmd->add_option("--osc-port", bridge.port, "UDP port to listen on")->required();
   bridgeCmd->add_option("--map", bridge.mapFile, "Address map (see docs/osc-bridge.md); default: /kest/level");
   bridgeCmd->add_option("--bind", bridge.bindAddress, "Address to listen on")->capture_default_str();
-  bridgeCmd->add_option("--timeout", bridge.timeout, "Stop after this many seconds");
+  CLI::Option* bridgeTimeout = bridgeCmd->add_option("--timeout", bridge.timeout, "Stop after this many seconds");
   bridgeCmd->add_flag("--verbose", bridge.verbose, "Print every message and what became of it");
+  bridgeCmd
+      ->add_option("--calibrate", bridge.levels.calibrateSeconds,
+                   "Collect a baseline for this many seconds, write it (--save-calibration) and stop")
+      ->check(CLI::PositiveNumber)
+      ->excludes(bridgeTimeout);
+  bridgeCmd->add_option("--save-calibration", bridge.levels.saveCalibration, "Where --calibrate writes the baseline");
+  bridgeCmd->add_option("--calibration", bridge.levels.calibrationFile,
+                        "Start the map's adaptive rules from a saved baseline");
 
   LiveOptions live;
   CLI::App* liveCmd =
