@@ -110,7 +110,9 @@ void ExpectSameSound(const Agreement& a, size_t expectedSamples) {
   EXPECT_GE(a.compared, expectedSamples * 9 / 10) << "the recording is cut short";
   // Blocks cut by an xrun hold unrelated samples, which no correlation
   // threshold tells from a fault; then the share of identical samples decides.
-  if (a.relocked == 0) EXPECT_GT(a.correlation, 0.999);
+  if (a.relocked == 0) {
+    EXPECT_GT(a.correlation, 0.999);
+  }
   EXPECT_GE(static_cast<double>(a.identical), 0.95 * static_cast<double>(a.compared))
       << a.identical << " of " << a.compared << " samples identical";
   EXPECT_LE(a.relocked, 8) << "more xruns than a loaded machine explains";
