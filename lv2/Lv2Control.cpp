@@ -108,11 +108,15 @@ void Lv2Control::Stop() {
 void Lv2Control::Post(int32_t preset, bool bypass) {
   wantedPreset_.store(preset, std::memory_order_release);
   wantedBypass_.store(bypass ? 1 : 0, std::memory_order_release);
-  if (preset == requestedPreset_ && (bypass ? 1 : 0) == requestedBypass_) return;
+  const bool retry = retry_.load(std::memory_order_relaxed) && retry_.exchange(false, std::memory_order_acq_rel);
+  if (!retry && preset == requestedPreset_ && (bypass ? 1 : 0) == requestedBypass_) return;
   if (schedule_ != nullptr) {
     // The message carries nothing: work() applies the latest wanted values.
     static constexpr uint32_t kToken = 1;
-    if (schedule_->schedule_work(schedule_->handle, sizeof kToken, &kToken) != LV2_WORKER_SUCCESS) return;
+    if (schedule_->schedule_work(schedule_->handle, sizeof kToken, &kToken) != LV2_WORKER_SUCCESS) {
+      if (retry) retry_.store(true, std::memory_order_release);
+      return;
+    }
   } else if (registered_) {
     pending_.store(true, std::memory_order_release);
     Lv2FallbackThread::Get().Wake();
@@ -143,12 +147,15 @@ void Lv2Control::Apply() {
 
 void Lv2Control::ApplyLocked() {
   if (unit_ == nullptr) return;
+  bool applied = true;
   const int32_t preset = wantedPreset_.load(std::memory_order_acquire);
   if (preset >= 0 && preset != appliedPreset_) {
     AUPreset value{preset, nullptr};
     if (AudioUnitSetProperty(unit_, kAudioUnitProperty_PresentPreset, kAudioUnitScope_Global, 0, &value,
                              sizeof value) == noErr)
       appliedPreset_ = preset;
+    else
+      applied = false;
   }
   const int32_t bypass = wantedBypass_.load(std::memory_order_acquire);
   if (bypass != appliedBypass_) {
@@ -156,5 +163,8 @@ void Lv2Control::ApplyLocked() {
     if (AudioUnitSetProperty(unit_, kAudioUnitProperty_BypassEffect, kAudioUnitScope_Global, 0, &value,
                              sizeof value) == noErr)
       appliedBypass_ = bypass;
+    else
+      applied = false;
   }
+  if (!applied) retry_.store(true, std::memory_order_release);
 }

@@ -43,6 +43,7 @@ class Lv2Control {
  private:
   friend class Lv2FallbackThread;
   void Apply();
+  // A value the unit refused (busy with run()'s own calls) is asked for again.
   void ApplyLocked();
 
   AudioUnit unit_ = nullptr;
@@ -56,6 +57,9 @@ class Lv2Control {
   int32_t requestedBypass_ = 0;
   // Set by run(), taken by the shared thread.
   std::atomic<bool> pending_{false};
+  // Set when the unit refused a value: run() asks again on its next block,
+  // or the change would be lost (run() only asks when the values change).
+  std::atomic<bool> retry_{false};
 
   // Held while applying: activate, the worker and the shared thread never
   // change the unit at the same time. run() never takes it.

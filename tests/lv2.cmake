@@ -17,7 +17,7 @@ if(QELVO_LV2_BUNDLES AND LILV_FOUND)
   else()
     set(instrumented 0)
   endif()
-  foreach(test lv2_host_test lv2_apply_test lv2_start_test lv2_control_concurrency_test)
+  foreach(test lv2_host_test lv2_apply_test lv2_start_test lv2_control_test lv2_control_concurrency_test)
     add_executable(${test} ${CMAKE_CURRENT_SOURCE_DIR}/lv2/${test}.cpp)
     target_include_directories(${test} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${test} PRIVATE qelvo_platform PkgConfig::LILV GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS}
@@ -27,6 +27,9 @@ if(QELVO_LV2_BUNDLES AND LILV_FOUND)
                                              QELVO_LV2_BUILD_DIR="${QELVO_LV2_BUILD_DIR}"
                                              QELVO_PLUGIN_BUILD_DIR="${QELVO_PLUGIN_BUILD_DIR}")
     add_dependencies(${test} ${lv2_bundle_targets} qelvo)
+    if(test STREQUAL lv2_control_test)
+      target_link_libraries(${test} PRIVATE qelvo_lv2_support)
+    endif()
     if(test MATCHES "_concurrency_test$")
       gtest_discover_tests(${test} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 ENVIRONMENT "${lv2_env}"
                            LABELS concurrency)
