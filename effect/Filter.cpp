@@ -9,6 +9,7 @@
 #include "effect/KestNotificationObserver.h"
 #include "effect/ModulationReport.h"
 #include "effect/ModulationState.h"
+#include "effect/UnitIdentity.h"
 #include "framework/AUParameterName.h"
 #include "variants/VariantValues.h"
 
@@ -32,6 +33,10 @@ bool IsFrequencyResponse(AudioUnitPropertyID inID, AudioUnitScope inScope) {
 
 bool IsModulationReport(AudioUnitPropertyID inID, AudioUnitScope inScope) {
   return inScope == kAudioUnitScope_Global && inID == kModulationReportPropertyID;
+}
+
+bool IsUnitIdentity(AudioUnitPropertyID inID, AudioUnitScope inScope) {
+  return inScope == kAudioUnitScope_Global && inID == kUnitIdentityPropertyID;
 }
 
 }  // namespace
@@ -79,6 +84,11 @@ OSStatus Filter::GetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScop
     outWritable = false;
     return noErr;
   }
+  if (IsUnitIdentity(inID, inScope)) {
+    outDataSize = sizeof(UnitIdentity);
+    outWritable = false;
+    return noErr;
+  }
   return AUEffectBase::GetPropertyInfo(inID, inScope, inElement, outDataSize, outWritable);
 }
 
@@ -93,6 +103,11 @@ OSStatus Filter::GetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope, A
     report.mGainFactor = gainX.load(std::memory_order_relaxed);
     report.mFilterMode = testX.load(std::memory_order_relaxed) != 0 ? 1 : 0;
     std::memcpy(outData, &report, sizeof report);
+    return noErr;
+  }
+  if (IsUnitIdentity(inID, inScope)) {
+    const UnitIdentity identity{kPresetDefaultOffset, kFrequencyResponsePropertyID};
+    std::memcpy(outData, &identity, sizeof identity);
     return noErr;
   }
   return AUEffectBase::GetProperty(inID, inScope, inElement, outData);

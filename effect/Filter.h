@@ -2,7 +2,8 @@
 // per channel, driven by the listener's brain-wave levels. It adds to the
 // effect base its parameters and factory presets, the level listener, its
 // kernels, two properties for the editor view (where the view lives and the
-// frequency-response curve it draws) and a read-only report of the modulation.
+// frequency-response curve it draws), a read-only report of the modulation
+// and a read-only identity (effect/UnitIdentity.h).
 #pragma once
 
 #include "framework/AUEffectBase.h"

@@ -10,6 +10,11 @@ constexpr int32_t kKestKeyCount = 58;
 extern const char* const kKestKeyNames[kKestKeyCount];
 constexpr int32_t kKestLastPeakKey = 3;  // keys 0..3 are the peak measures
 
+// Variant indices up to this one follow the band measures, those above it
+// the peak measures.
+constexpr int32_t kLastBandVariantOffset = 9;
+constexpr bool IsBandVariant(int32_t variantOffset) { return variantOffset <= kLastBandVariantOffset; }
+
 struct KestSelection {
   int32_t keyIndex;  // into kKestKeyNames; -1 when the computed index is off the table
   double scale;      // the level is multiplied by it; 1.0 leaves it as read

@@ -68,7 +68,7 @@ int RunInfoCommand(const InfoOptions& options) {
   AudioUnit au = unit.Unit();
 
   const UInt32 responseID = unit.FrequencyResponsePropertyID();
-  const std::optional<int> variant = VariantFromResponsePropertyID(responseID);
+  const std::optional<int> variant = unit.VariantIndex();
   std::printf("%s, version %s\n", unit.Name().c_str(), VersionText(static_cast<UInt32>(GetComponentVersion(au))).c_str());
   if (variant) std::printf("Follows the %s measures.\n", FamilyText(*variant).c_str());
 

@@ -9,14 +9,6 @@
 #include "tools/qelvo/StatusNames.h"
 #include "tools/qelvo/ToolError.h"
 
-namespace {
-
-// The frequency-response property of every deliverable lies in this range.
-constexpr UInt32 kFirstResponsePropertyID = 67800;
-constexpr UInt32 kLastResponsePropertyID = 67809;
-
-}  // namespace
-
 std::string StringOf(CFStringRef s) {
   if (s == nullptr || CFGetTypeID(s) != CFStringGetTypeID()) return {};
   std::string text(static_cast<size_t>(CFStringGetLength(s)) + 1, '\0');
@@ -162,15 +154,24 @@ float PluginInstance::GetParameter(AudioUnitParameterID id) const {
   return value;
 }
 
+std::optional<UnitIdentity> PluginInstance::Identity() const {
+  UnitIdentity identity{};
+  UInt32 size = sizeof identity;
+  if (AudioUnitGetProperty(unit_, kUnitIdentityPropertyID, kAudioUnitScope_Global, 0, &identity, &size) != noErr ||
+      size != sizeof identity)
+    return std::nullopt;
+  return identity;
+}
+
+std::optional<int> PluginInstance::VariantIndex() const {
+  const std::optional<UnitIdentity> identity = Identity();
+  if (!identity) return std::nullopt;
+  return identity->mVariantIndex;
+}
+
 UInt32 PluginInstance::FrequencyResponsePropertyID() const {
-  for (UInt32 id = kFirstResponsePropertyID; id <= kLastResponsePropertyID; ++id) {
-    UInt32 size = 0;
-    Boolean writable = false;
-    if (AudioUnitGetPropertyInfo(unit_, id, kAudioUnitScope_Global, 0, &size, &writable) == noErr &&
-        size == kFrequencyResponsePoints * sizeof(FrequencyResponsePoint))
-      return id;
-  }
-  return 0;
+  const std::optional<UnitIdentity> identity = Identity();
+  return identity ? identity->mFrequencyResponsePropertyID : 0;
 }
 
 std::vector<double> PluginInstance::FrequencyResponse(const std::vector<double>& frequencies) const {

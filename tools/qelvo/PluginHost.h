@@ -3,9 +3,11 @@
 // fed through a render callback on input 0 and rendered with AudioUnitRender.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "effect/UnitIdentity.h"
 #include "platform/AudioTypes.h"
 #include "platform/CFRef.h"
 
@@ -52,9 +54,13 @@ class PluginInstance {
   void SetParameter(AudioUnitParameterID id, float value);
   float GetParameter(AudioUnitParameterID id) const;
 
-  // The ID of the deliverable's frequency-response property, found by asking
-  // for the 8192-byte global property among the IDs the family uses; 0 when
-  // the unit answers none.
+  // Which deliverable the unit is, as it says itself (effect/UnitIdentity.h);
+  // empty for a unit that does not answer the identity property.
+  std::optional<UnitIdentity> Identity() const;
+  // The variant index of the identity: which measures the presets follow.
+  std::optional<int> VariantIndex() const;
+  // The ID of the unit's frequency-response property, from its identity; 0
+  // when it has none.
   UInt32 FrequencyResponsePropertyID() const;
   // Magnitudes at up to 512 frequencies (Hz), for the current parameters; the
   // unit must be initialised.
