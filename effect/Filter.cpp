@@ -5,12 +5,12 @@
 #include "effect/FilterCoefficients.h"
 #include "effect/FilterConstants.h"
 #include "effect/FilterKernel.h"
+#include "effect/FilterParameters.h"
 #include "effect/FilterPresets.h"
 #include "effect/KestNotificationObserver.h"
 #include "effect/ModulationReport.h"
 #include "effect/ModulationState.h"
 #include "effect/UnitIdentity.h"
-#include "framework/AUParameterName.h"
 #include "variants/VariantValues.h"
 
 namespace {
@@ -18,10 +18,6 @@ namespace {
 constexpr OSStatus kFilterVersion = 0x00010000;  // 1.0.0
 constexpr Float64 kFilterTailTime = 0.001;       // seconds
 constexpr Float64 kMaxNormalisedCutoff = 0.99;
-
-CFStringRef CutoffFreqName() { return CFSTR("cutoff frequency"); }
-CFStringRef ResonanceName() { return CFSTR("resonance"); }
-CFStringRef ParameterGainName() { return CFSTR("Gain"); }
 
 bool IsEditorView(AudioUnitPropertyID inID, AudioUnitScope inScope) {
   return inScope == kAudioUnitScope_Global && inID == kAudioUnitProperty_EditorView;
@@ -43,9 +39,7 @@ bool IsUnitIdentity(AudioUnitPropertyID inID, AudioUnitScope inScope) {
 
 Filter::Filter(ComponentInstance inComponentInstance) : AUEffectBase(inComponentInstance, true) {
   // Setting the defaults creates the parameters in the global element.
-  SetParameter(kParam_CutoffFrequency, kDefaultCutoff);
-  SetParameter(kParam_Resonance, kDefaultResonance);
-  SetParameter(kParam_Gain, kDefaultValue_Gain);
+  for (const FilterParameter& parameter : kFilterParameters) SetParameter(parameter.id, parameter.defaultValue);
   // The cutoff's maximum follows the sample rate.
   SetParamHasSampleRateDependency(true);
 
@@ -151,37 +145,9 @@ OSStatus Filter::GetParameterInfo(AudioUnitScope inScope, AudioUnitParameterID i
   outParameterInfo.flags = kAudioUnitParameterFlag_IsReadable | kAudioUnitParameterFlag_IsWritable;
   if (inScope != kAudioUnitScope_Global) return kAudioUnitErr_InvalidParameter;
 
-  switch (inParameterID) {
-    case kParam_CutoffFrequency:
-      FillInParameterName(outParameterInfo, CutoffFreqName(), false);
-      outParameterInfo.unit = kAudioUnitParameterUnit_Hertz;
-      outParameterInfo.minValue = kMinCutoffHz;
-      outParameterInfo.maxValue = static_cast<Float32>(GetSampleRate() * 0.5);
-      outParameterInfo.defaultValue = kDefaultCutoff;
-      outParameterInfo.flags |=
-          kAudioUnitParameterFlag_IsHighResolution | kAudioUnitParameterFlag_DisplayLogarithmic;
-      break;
-    case kParam_Resonance:
-      FillInParameterName(outParameterInfo, ResonanceName(), false);
-      outParameterInfo.unit = kAudioUnitParameterUnit_Decibels;
-      outParameterInfo.minValue = kMinResonance;
-      outParameterInfo.maxValue = kMaxResonance;
-      outParameterInfo.defaultValue = kDefaultResonance;
-      outParameterInfo.flags |= kAudioUnitParameterFlag_IsHighResolution;
-      break;
-    case kParam_Gain:
-      FillInParameterName(outParameterInfo, ParameterGainName(), false);
-      outParameterInfo.unit = kAudioUnitParameterUnit_LinearGain;
-      outParameterInfo.minValue = 0.0f;
-      outParameterInfo.maxValue = 1.0f;
-      outParameterInfo.defaultValue = kDefaultValue_Gain;
-      break;
-    default:
-      return kAudioUnitErr_InvalidParameter;
-  }
-  // The host's record may hold anything; no unit name, no clump.
-  outParameterInfo.unitName = nullptr;
-  outParameterInfo.clumpID = 0;
+  const size_t row = FilterParameterIndex(inParameterID);
+  if (row == kFilterParameterCount) return kAudioUnitErr_InvalidParameter;
+  FillFilterParameterInfo(kFilterParameters[row], GetSampleRate(), outParameterInfo);
   return noErr;
 }
 

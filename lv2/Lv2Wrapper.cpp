@@ -50,8 +50,9 @@ struct Lv2Instance {
   const float* audioIn[kMaxChannels] = {};
   float* audioOut[kMaxChannels] = {};
 
-  // What the unit was last given, so run() only passes on changes.
-  float cutoff = NAN, resonance = NAN, gain = NAN;
+  // What the unit was last given per parameter port, so run() only passes
+  // on changes.
+  float given[kFilterParameterCount];
   // Preset and bypass: run() posts them, the host's worker or a shared
   // thread applies them.
   Lv2Control control;
@@ -222,6 +223,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
   self->sampleRate = rate;
   self->maxFrames = HostMaxBlockLength(features);
   self->presetCount = static_cast<int32_t>(FilterPresets().size());
+  std::fill(std::begin(self->given), std::end(self->given), NAN);
   if (!(rate > 0) || !std::isfinite(rate)) {
     char text[64];
     std::snprintf(text, sizeof text, "unusable sample rate %g", rate);
@@ -286,12 +288,11 @@ void SetParameter(Lv2Instance* self, AudioUnitParameterID id, float value, float
 }
 
 void PassParameters(Lv2Instance* self) {
-  const float nyquist = static_cast<float>(self->sampleRate / 2);
-  const float cutoffMax = std::min(kLv2MaxCutoffHz, nyquist);
-  const float cutoff = std::clamp(Control(self, kLv2PortCutoff, 1000.0f), std::min(12.0f, cutoffMax), cutoffMax);
-  SetParameter(self, 0, cutoff, self->cutoff);
-  SetParameter(self, 1, std::clamp(Control(self, kLv2PortResonance, 0.0f), -20.0f, 20.0f), self->resonance);
-  SetParameter(self, 2, std::clamp(Control(self, kLv2PortGain, 1.0f), 0.0f, 1.0f), self->gain);
+  for (uint32_t port = 0; port < kFilterParameterCount; ++port) {
+    const FilterParameter& parameter = kFilterParameters[port];
+    SetParameter(self, parameter.id, Lv2ParameterValue(parameter, self->controls[port], self->sampleRate),
+                 self->given[port]);
+  }
 }
 
 void RenderSlice(Lv2Instance* self, uint32_t offset, uint32_t frames) {
