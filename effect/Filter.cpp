@@ -43,9 +43,7 @@ Filter::Filter(ComponentInstance inComponentInstance) : AUEffectBase(inComponent
   // The cutoff's maximum follows the sample rate.
   SetParamHasSampleRateDependency(true);
 
-  cutoffX.store(1.0, std::memory_order_relaxed);
-  gainX.store(1.0f, std::memory_order_relaxed);
-  levelX.store(0.0, std::memory_order_relaxed);
+  ResetFactorsForNewUnit();
 
   AddKestNotificationObserverX();
 }
@@ -165,15 +163,7 @@ OSStatus Filter::NewFactoryPresetSet(const AUPreset& inNewFactoryPreset) {
   // Found by number; the name the host sent is not consulted.
   for (const AUPreset& preset : FilterPresets()) {
     if (preset.presetNumber != inNewFactoryPreset.presetNumber) continue;
-    const SInt32 number = preset.presetNumber;
-    kPresetDefaultIndexX.store(number, std::memory_order_relaxed);
-    if (number % 2 == 0) {
-      testX.store(0, std::memory_order_relaxed);
-      gainX.store(1.0f, std::memory_order_relaxed);
-    } else {
-      testX.store(1, std::memory_order_relaxed);
-      cutoffX.store(1.0, std::memory_order_relaxed);
-    }
+    SelectPresetState(preset.presetNumber);
     SetAFactoryPresetAsCurrent(preset);
     return noErr;
   }

@@ -24,6 +24,7 @@
 #include "platform/AudioTypes.h"
 #include "platform/AudioUnitHost.h"
 #include "platform/ComponentLoader.h"
+#include "utility/CAStreamBasicDescription.h"
 
 namespace {
 
@@ -150,15 +151,7 @@ std::string OpenUnit(const char* bundlePath, AudioUnit* unit) {
 
 // Answers what the unit refused, or nothing.
 std::string SetUp(Lv2Instance* self) {
-  AudioStreamBasicDescription format{};
-  format.mSampleRate = self->sampleRate;
-  format.mFormatID = kAudioFormatLinearPCM;
-  format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
-  format.mBytesPerPacket = sizeof(float);
-  format.mFramesPerPacket = 1;
-  format.mBytesPerFrame = sizeof(float);
-  format.mChannelsPerFrame = self->channels;
-  format.mBitsPerChannel = 32;
+  const CAStreamBasicDescription format = CAStreamBasicDescription::Canonical(self->sampleRate, self->channels);
   auto refused = [](const char* what, OSStatus status) {
     return std::string("the native unit refused ") + what + " (status " + std::to_string(status) + ")";
   };

@@ -4,10 +4,10 @@
 
 #include "platform/AudioUnitHost.h"
 #include "platform/ComponentLoader.h"
-#include "tools/qelvo/FloatFormat.h"
 #include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/StatusNames.h"
 #include "tools/qelvo/ToolError.h"
+#include "utility/CAStreamBasicDescription.h"
 
 std::string StringOf(CFStringRef s) {
   if (s == nullptr || CFGetTypeID(s) != CFStringGetTypeID()) return {};
@@ -33,7 +33,7 @@ PluginInstance::~PluginInstance() {
 }
 
 void PluginInstance::SetFormat(double sampleRate, UInt32 channels) {
-  const AudioStreamBasicDescription format = PlanarFloatFormat(sampleRate, channels);
+  const CAStreamBasicDescription format = CAStreamBasicDescription::Canonical(sampleRate, channels);
   for (AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output}) {
     const OSStatus status =
         AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, scope, 0, &format, sizeof format);
