@@ -27,8 +27,9 @@ std::string FamilyText(int variant) {
 
 template <class T>
 bool ReadProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope, T* value) {
-  UInt32 size = sizeof(T);
-  return AudioUnitGetProperty(unit, id, scope, 0, value, &size) == noErr && size == sizeof(T);
+  const std::optional<T> read = ReadUnitProperty<T>(unit, id, scope);
+  if (read) *value = *read;
+  return read.has_value();
 }
 
 int ListInstalled() {

@@ -155,12 +155,7 @@ float PluginInstance::GetParameter(AudioUnitParameterID id) const {
 }
 
 std::optional<UnitIdentity> PluginInstance::Identity() const {
-  UnitIdentity identity{};
-  UInt32 size = sizeof identity;
-  if (AudioUnitGetProperty(unit_, kUnitIdentityPropertyID, kAudioUnitScope_Global, 0, &identity, &size) != noErr ||
-      size != sizeof identity)
-    return std::nullopt;
-  return identity;
+  return ReadUnitProperty<UnitIdentity>(unit_, kUnitIdentityPropertyID);
 }
 
 std::optional<int> PluginInstance::VariantIndex() const {

@@ -10,6 +10,7 @@
 #include "effect/UnitIdentity.h"
 #include "platform/AudioTypes.h"
 #include "platform/CFRef.h"
+#include "platform/ComponentSeam.h"
 
 struct PresetDescription {
   int number = 0;
@@ -86,6 +87,17 @@ class PluginInstance {
   const float* const* input_ = nullptr;  // valid during Render only
   std::vector<unsigned char> outputList_;
 };
+
+// A fixed-size property of a unit, read whole; empty when the unit refuses
+// it or answers another size.
+template <class T>
+std::optional<T> ReadUnitProperty(AudioUnit unit, AudioUnitPropertyID id,
+                                  AudioUnitScope scope = kAudioUnitScope_Global) {
+  T value{};
+  UInt32 size = sizeof value;
+  if (AudioUnitGetProperty(unit, id, scope, 0, &value, &size) != noErr || size != sizeof value) return std::nullopt;
+  return value;
+}
 
 // Text of a value reference that holds a string; empty otherwise.
 std::string StringOf(CFStringRef s);
