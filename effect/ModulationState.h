@@ -52,6 +52,6 @@ inline void ResetFactorsForNewUnit() {
 void setGainFrequency(double level);  // peak measures
 void setGainFrequencyBS(double level);  // band measures; same arithmetic
 
-// Whether the mapping takes this scaled level (its nearest 32-bit float is
+// [any] Whether the mapping takes this scaled level (its nearest 32-bit float is
 // finite); a level it refuses changes no factor and is not reported.
 bool IsMappableLevel(double level);

@@ -1,6 +1,6 @@
 // Writes the LV2 description of one deliverable (manifest.ttl, the plug-in
 // file and the factory presets) from the same tables the native unit answers
-// its host from. [any]: these run in the build's description program.
+// its host from.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,7 @@ struct Lv2DescriptionInput {
   FilterParameterTable parameters = kFilterParameters;
 };
 
+// [any] These run in the build's description program (lv2/Lv2TtlMain.cpp).
 void WriteLv2Manifest(std::ostream& out, const Lv2DescriptionInput& in);
 void WriteLv2Plugins(std::ostream& out, const Lv2DescriptionInput& in);
 // The factory presets as LV2 presets of both plug-ins, in presets.ttl.

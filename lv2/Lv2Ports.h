@@ -14,7 +14,7 @@
 inline constexpr const char* kLv2UriBase = "https://qelvo.org/plugins/";
 inline constexpr const char* kLv2MonoSuffix = "-mono";
 
-// Where the ports of a plug-in with `parameters` parameter ports sit.
+// [any] Where the ports of a plug-in with `parameters` parameter ports sit.
 struct Lv2PortLayout {
   uint32_t parameters;
 
@@ -35,6 +35,7 @@ struct Lv2PortLayout {
 
 inline constexpr Lv2PortLayout kLv2Ports{static_cast<uint32_t>(kFilterParameterCount)};
 
+// [any]
 constexpr uint32_t Lv2ParameterPort(AudioUnitParameterID id) {
   return static_cast<uint32_t>(FilterParameterIndex(id));
 }
@@ -51,6 +52,7 @@ inline constexpr uint32_t kLv2PortCutoffFactor = kLv2Ports.CutoffFactor();
 inline constexpr uint32_t kLv2ControlPortCount = kLv2Ports.ControlCount();
 inline constexpr uint32_t kLv2FirstAudioPort = kLv2ControlPortCount;
 
+// [any]
 constexpr uint32_t Lv2AudioIn(uint32_t channel) { return kLv2Ports.AudioIn(channel); }
 constexpr uint32_t Lv2AudioOut(uint32_t channels, uint32_t channel) { return kLv2Ports.AudioOut(channels, channel); }
 constexpr uint32_t Lv2PortCount(uint32_t channels) { return kLv2Ports.Count(channels); }
