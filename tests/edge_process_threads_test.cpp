@@ -243,18 +243,17 @@ TEST_F(EdgeThreads, DebugBuildsStopARenderHookCalledBesideARender) {
   GTEST_SKIP() << "the thread contract is checked in debug builds only";
 #else
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        InsideCall inside({{"Render", [](TestEffect& u) {
-                              AudioUnitRenderActionFlags flags = 0;
-                              return u.Render(flags, SampleTime(1e6), 64);
-                            }}});
-        const AudioUnitParameterEvent ramp = RampEvent(kParam_CutoffFrequency, 0, 32, 500.0f, 600.0f);
-        RenderHook hook{fx.get(), &inside, &ramp};
-        fx->SetRenderNotification(&RenderHook::Notify, &hook);
-        RenderOnce(*fx, 0);
-      },
-      "hook called outside the render thread");
+  const AudioUnitParameterEvent ramp = RampEvent(kParam_CutoffFrequency, 0, 32, 500.0f, 600.0f);
+  auto renderHookBesideARender = [&] {
+    InsideCall inside({{"Render", [](TestEffect& u) {
+                          AudioUnitRenderActionFlags flags = 0;
+                          return u.Render(flags, SampleTime(1e6), 64);
+                        }}});
+    RenderHook hook{fx.get(), &inside, &ramp};
+    fx->SetRenderNotification(&RenderHook::Notify, &hook);
+    RenderOnce(*fx, 0);
+  };
+  EXPECT_DEATH(renderHookBesideARender(), "hook called outside the render thread");
 #endif
 }
 
