@@ -1,5 +1,6 @@
 # Plug-in bundles: a directory <Name>.bundle holding the shared object, its
 # Manifest.txt and a Resources folder (layout and manifest in docs/bundles.md).
+# The default identifier and the view class come from cmake/QelvoDeliverables.cmake.
 #
 #   qelvo_add_bundle(NAME <Name> SUBTYPE <code> SOURCES <src>... [LIBS <lib>...]
 #                    [TYPE aufx] [MANUFACTURER Qlvo] [VERSION <x.y.z>] [ENTRY FilterEntry]
@@ -56,7 +57,7 @@ function(qelvo_add_bundle)
     set(B_ENTRY FilterEntry)
   endif()
   if(NOT B_IDENTIFIER)
-    set(B_IDENTIFIER org.qelvo.audiounit.${B_NAME})
+    qelvo_bundle_identifier(B_IDENTIFIER ${B_NAME})
   endif()
   if(NOT B_DISPLAY_NAME)
     set(B_DISPLAY_NAME ${B_NAME})
@@ -76,6 +77,7 @@ function(qelvo_add_bundle)
   set(QELVO_BUNDLE_VERSION ${B_VERSION})
   set(QELVO_BUNDLE_EXECUTABLE ${B_NAME}.so)
   set(QELVO_BUNDLE_ENTRY ${B_ENTRY})
+  qelvo_view_factory_class(QELVO_BUNDLE_VIEW_CLASS ${B_NAME})
 
   # Only the entry leaves the shared object; everything it links in stays
   # private, so two plug-ins in one process never share code or state.

@@ -39,8 +39,9 @@ set(CPACK_PACKAGE_NAME qelvo)
 set(CPACK_PACKAGE_VENDOR Qelvo)
 set(CPACK_PACKAGE_CONTACT "Qelvo developers <dev@qelvo.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio filters that follow brain-wave levels, native and LV2")
+list(LENGTH QELVO_DELIVERABLES plugin_count)
 set(CPACK_PACKAGE_DESCRIPTION
-    "Ten audio-effect plug-ins whose low-pass cutoff or output gain follows a listener's brain-wave levels, \
+    "${plugin_count} audio-effect plug-ins whose low-pass cutoff or output gain follows a listener's brain-wave levels, \
 posted on the session bus by an analyser; as native bundles and as LV2 plug-ins (in /usr/lib/lv2), with \
 the host program qelvo (render, demo, info, bus tools, OSC bridge).")
 set(CPACK_PACKAGE_HOMEPAGE_URL https://qelvo.org)

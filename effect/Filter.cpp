@@ -5,11 +5,12 @@
 #include "effect/FilterCoefficients.h"
 #include "effect/FilterConstants.h"
 #include "effect/FilterKernel.h"
+#include "effect/FilterParameters.h"
 #include "effect/FilterPresets.h"
 #include "effect/KestNotificationObserver.h"
 #include "effect/ModulationReport.h"
 #include "effect/ModulationState.h"
-#include "framework/AUParameterName.h"
+#include "effect/UnitIdentity.h"
 #include "variants/VariantValues.h"
 
 namespace {
@@ -17,10 +18,6 @@ namespace {
 constexpr OSStatus kFilterVersion = 0x00010000;  // 1.0.0
 constexpr Float64 kFilterTailTime = 0.001;       // seconds
 constexpr Float64 kMaxNormalisedCutoff = 0.99;
-
-CFStringRef CutoffFreqName() { return CFSTR("cutoff frequency"); }
-CFStringRef ResonanceName() { return CFSTR("resonance"); }
-CFStringRef ParameterGainName() { return CFSTR("Gain"); }
 
 bool IsEditorView(AudioUnitPropertyID inID, AudioUnitScope inScope) {
   return inScope == kAudioUnitScope_Global && inID == kAudioUnitProperty_EditorView;
@@ -34,19 +31,19 @@ bool IsModulationReport(AudioUnitPropertyID inID, AudioUnitScope inScope) {
   return inScope == kAudioUnitScope_Global && inID == kModulationReportPropertyID;
 }
 
+bool IsUnitIdentity(AudioUnitPropertyID inID, AudioUnitScope inScope) {
+  return inScope == kAudioUnitScope_Global && inID == kUnitIdentityPropertyID;
+}
+
 }  // namespace
 
 Filter::Filter(ComponentInstance inComponentInstance) : AUEffectBase(inComponentInstance, true) {
   // Setting the defaults creates the parameters in the global element.
-  SetParameter(kParam_CutoffFrequency, kDefaultCutoff);
-  SetParameter(kParam_Resonance, kDefaultResonance);
-  SetParameter(kParam_Gain, kDefaultValue_Gain);
+  for (const FilterParameter& parameter : kFilterParameters) SetParameter(parameter.id, parameter.defaultValue);
   // The cutoff's maximum follows the sample rate.
   SetParamHasSampleRateDependency(true);
 
-  cutoffX.store(1.0, std::memory_order_relaxed);
-  gainX.store(1.0f, std::memory_order_relaxed);
-  levelX.store(0.0, std::memory_order_relaxed);
+  ResetFactorsForNewUnit();
 
   AddKestNotificationObserverX();
 }
@@ -79,6 +76,11 @@ OSStatus Filter::GetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScop
     outWritable = false;
     return noErr;
   }
+  if (IsUnitIdentity(inID, inScope)) {
+    outDataSize = sizeof(UnitIdentity);
+    outWritable = false;
+    return noErr;
+  }
   return AUEffectBase::GetPropertyInfo(inID, inScope, inElement, outDataSize, outWritable);
 }
 
@@ -93,6 +95,11 @@ OSStatus Filter::GetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope, A
     report.mGainFactor = gainX.load(std::memory_order_relaxed);
     report.mFilterMode = testX.load(std::memory_order_relaxed) != 0 ? 1 : 0;
     std::memcpy(outData, &report, sizeof report);
+    return noErr;
+  }
+  if (IsUnitIdentity(inID, inScope)) {
+    const UnitIdentity identity{kPresetDefaultOffset, kFrequencyResponsePropertyID};
+    std::memcpy(outData, &identity, sizeof identity);
     return noErr;
   }
   return AUEffectBase::GetProperty(inID, inScope, inElement, outData);
@@ -136,37 +143,9 @@ OSStatus Filter::GetParameterInfo(AudioUnitScope inScope, AudioUnitParameterID i
   outParameterInfo.flags = kAudioUnitParameterFlag_IsReadable | kAudioUnitParameterFlag_IsWritable;
   if (inScope != kAudioUnitScope_Global) return kAudioUnitErr_InvalidParameter;
 
-  switch (inParameterID) {
-    case kParam_CutoffFrequency:
-      FillInParameterName(outParameterInfo, CutoffFreqName(), false);
-      outParameterInfo.unit = kAudioUnitParameterUnit_Hertz;
-      outParameterInfo.minValue = kMinCutoffHz;
-      outParameterInfo.maxValue = static_cast<Float32>(GetSampleRate() * 0.5);
-      outParameterInfo.defaultValue = kDefaultCutoff;
-      outParameterInfo.flags |=
-          kAudioUnitParameterFlag_IsHighResolution | kAudioUnitParameterFlag_DisplayLogarithmic;
-      break;
-    case kParam_Resonance:
-      FillInParameterName(outParameterInfo, ResonanceName(), false);
-      outParameterInfo.unit = kAudioUnitParameterUnit_Decibels;
-      outParameterInfo.minValue = kMinResonance;
-      outParameterInfo.maxValue = kMaxResonance;
-      outParameterInfo.defaultValue = kDefaultResonance;
-      outParameterInfo.flags |= kAudioUnitParameterFlag_IsHighResolution;
-      break;
-    case kParam_Gain:
-      FillInParameterName(outParameterInfo, ParameterGainName(), false);
-      outParameterInfo.unit = kAudioUnitParameterUnit_LinearGain;
-      outParameterInfo.minValue = 0.0f;
-      outParameterInfo.maxValue = 1.0f;
-      outParameterInfo.defaultValue = kDefaultValue_Gain;
-      break;
-    default:
-      return kAudioUnitErr_InvalidParameter;
-  }
-  // The host's record may hold anything; no unit name, no clump.
-  outParameterInfo.unitName = nullptr;
-  outParameterInfo.clumpID = 0;
+  const size_t row = FilterParameterIndex(inParameterID);
+  if (row == kFilterParameterCount) return kAudioUnitErr_InvalidParameter;
+  FillFilterParameterInfo(kFilterParameters[row], GetSampleRate(), outParameterInfo);
   return noErr;
 }
 
@@ -184,15 +163,7 @@ OSStatus Filter::NewFactoryPresetSet(const AUPreset& inNewFactoryPreset) {
   // Found by number; the name the host sent is not consulted.
   for (const AUPreset& preset : FilterPresets()) {
     if (preset.presetNumber != inNewFactoryPreset.presetNumber) continue;
-    const SInt32 number = preset.presetNumber;
-    kPresetDefaultIndexX.store(number, std::memory_order_relaxed);
-    if (number % 2 == 0) {
-      testX.store(0, std::memory_order_relaxed);
-      gainX.store(1.0f, std::memory_order_relaxed);
-    } else {
-      testX.store(1, std::memory_order_relaxed);
-      cutoffX.store(1.0, std::memory_order_relaxed);
-    }
+    SelectPresetState(preset.presetNumber);
     SetAFactoryPresetAsCurrent(preset);
     return noErr;
   }

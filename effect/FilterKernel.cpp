@@ -42,7 +42,7 @@ void FilterKernel::Process(const float* source, float* destination, unsigned fra
   // A gain this low means the level should drive the cutoff instead; the flag
   // is process-wide, so every instance follows until the next preset or level.
   if (0.01 > static_cast<double>(GetParameter(kParam_Gain))) {
-    testX.store(1, std::memory_order_relaxed);
+    ForceFilterMode();
   }
   if (testX.load(std::memory_order_relaxed) != 0) {
     ProcessFilter(source, destination, frames);

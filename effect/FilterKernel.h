@@ -14,28 +14,32 @@ class FilterKernel : public AUKernelBase {
   // the input or a recursion run away under fast cutoff moves recovers.
   static constexpr double kMaxHistory = 1e6;
 
+  // [control; uninitialized] Made by the unit's NewKernel.
   explicit FilterKernel(AUKernelOwner& owner);
+  // [control]
   ~FilterKernel() override;
 
-  // Clears the history and forgets the cutoff and resonance the coefficients
-  // were made for; the coefficients themselves stay.
+  // [control] or [render] (AUKernelBase::Reset). Clears the history and
+  // forgets the cutoff and resonance the coefficients were made for; the
+  // coefficients themselves stay.
   void Reset() override;
 
-  // Filter mode walks consecutive samples and ignores `channelStride`; gain
+  // [render; initialized] Filter mode walks consecutive samples and ignores `channelStride`; gain
   // mode steps by it. `silence` is left as the effect set it. Filter mode
   // clears the history after a slice that left it beyond kMaxHistory or not
   // finite; the slice itself is rendered as it comes.
   void Process(const float* source, float* destination, unsigned frames,
                unsigned channelStride, bool& silence) override;
 
-  // Replaces the coefficients; the history and the remembered cutoff and
+  // [render] Replaces the coefficients; the history and the remembered cutoff and
   // resonance are not touched.
   void CalculateLopassParams(double cutoff, double resonance);
 
-  // Magnitude of the current coefficients at `frequency` Hz, at the owner's
-  // sample rate.
+  // [render] Magnitude of the current coefficients at `frequency` Hz, at the
+  // owner's sample rate. The unit's curve uses coefficients of its own.
   double GetFrequencyResponse(double frequency);
 
+  // [render]
   const FilterCoefficients& Coefficients() const { return mCoefficients; }
 
  private:

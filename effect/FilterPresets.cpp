@@ -1,5 +1,6 @@
 #include "effect/FilterPresets.h"
 
+#include "effect/KestSelection.h"
 #include "variants/VariantValues.h"
 
 namespace {
@@ -32,7 +33,7 @@ constexpr size_t kPeakPresetCount = 4;
 }  // namespace
 
 std::span<const AUPreset> FilterPresetTable(int32_t variantOffset) {
-  if (variantOffset > kLastBandVariantOffset) return {PeakPresets(), kPeakPresetCount};
+  if (!IsBandVariant(variantOffset)) return {PeakPresets(), kPeakPresetCount};
   return {BandPresets(), kBandPresetCount};
 }
 

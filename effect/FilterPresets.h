@@ -7,13 +7,10 @@
 
 #include "platform/AudioTypes.h"
 
-// Variant indices above this one follow the peak measures.
-constexpr int32_t kLastBandVariantOffset = 9;
-
-// The table of the band deliverables (12 presets) or of the peak deliverables
+// [any] The table of the band deliverables (12 presets) or of the peak deliverables
 // (4), numbered from 0 in order. The records and their names live until the
 // process ends; preset arrays hold pointers to them.
 std::span<const AUPreset> FilterPresetTable(int32_t variantOffset);
 
-// The table of this deliverable.
+// [any] The table of this deliverable.
 std::span<const AUPreset> FilterPresets();

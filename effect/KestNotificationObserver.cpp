@@ -58,7 +58,7 @@ void myCallback(CFNotificationCenterRef, void*, CFStringRef, const void*, CFDict
   level *= selection.scale;
 
   // Every level notification re-asserts the preset's mode, matching or not.
-  testX.store(selection.mode, std::memory_order_relaxed);
+  ReassertPresetMode(selection.mode);
 
   if (selection.keyIndex < 0) return;
   if (symbol == nullptr || !CFEqual(symbol, KestKeyString(selection.keyIndex))) return;

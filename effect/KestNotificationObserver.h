@@ -7,13 +7,15 @@
 
 #include "platform/Notifications.h"
 
-// The notification callback; uses only userInfo ("New Level", "Kest Symbol").
+// [delivery] The notification callback; uses only userInfo ("New Level",
+// "Kest Symbol").
 void myCallback(CFNotificationCenterRef center, void* observer, CFStringRef name, const void* object,
                 CFDictionaryRef userInfo);
 
-// Registrations with the distributed centre, all for "Kest Level Changed
-// Notification" with myCallback. An object equal to "kest" (or none) means:
-// from any sender.
+// [control] Registrations with the distributed centre, all for "Kest Level
+// Changed Notification" with myCallback. An object equal to "kest" (or none)
+// means: from any sender. The unit's constructor adds one; nothing removes
+// them but the unload of the shared object.
 void AddKestNotificationObserverX();
 void AddKestNotificationObserver(const void* observer, CFStringRef object);
 void RemoveKestNotificationObserverX();

@@ -17,8 +17,6 @@ const char* const kKestKeyNames[kKestKeyCount] = {
 
 namespace {
 
-constexpr int32_t kMaxBandOffset = 9;
-
 // Per preset: key index relative to the family's base, and level scale. Even
 // presets are gain mode, odd presets filter mode.
 struct PresetRow {
@@ -39,7 +37,7 @@ constexpr std::array<PresetRow, 4> kPeakPresets = {{
 }  // namespace
 
 bool SelectKest(int32_t variantOffset, int32_t presetIndex, KestSelection* selection) {
-  const bool band = variantOffset <= kMaxBandOffset;
+  const bool band = IsBandVariant(variantOffset);
   const int32_t presetCount = band ? int32_t(kBandPresets.size()) : int32_t(kPeakPresets.size());
   if (presetIndex < 0 || presetIndex >= presetCount) return false;
 

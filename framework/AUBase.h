@@ -2,6 +2,19 @@
 // scopes, its lifecycle, stream formats, bus memory, properties, saved state,
 // render path and scheduled parameters. Subclasses override the virtual hooks.
 //
+// Thread contract. Every hook and call below carries a tag saying which
+// thread may call it, and in which states of the unit:
+//   [render]   the render side: the host's audio thread, inside a render call
+//              (or scheduling parameters for the next one); never allocates,
+//              locks or makes system calls;
+//   [control]  the control side: a host thread outside render calls;
+//   [delivery] the notification centre's delivery thread;
+//   [any]      any thread, any time.
+// A state after ';' narrows when: constructing (constructor to
+// PostConstructor), uninitialized, initialized, closing (PreDestructor and
+// destructor); without one, any state between construction and close.
+// Debug builds check [render] hooks cheaply (CheckRenderSide below).
+//
 // Threads. A unit has two sides, each for one thread at a time:
 // - render: DoRender (both render entries) and ScheduleParameter;
 // - control: property reads and writes (DispatchGetPropertyInfo,
@@ -19,6 +32,7 @@
 
 #include <pthread.h>
 
+#include <cassert>
 #include <vector>
 
 #include "framework/AUCallOwner.h"
@@ -61,19 +75,28 @@ class AUBase : public ComponentBase, public AUElementCreator {
   // The processor's vector-unit type, recorded when the first unit is made.
   static SInt32 sVectorUnitType;
 
+  // [control; constructing]
   AUBase(ComponentInstance inInstance, UInt32 numInputElements, UInt32 numOutputElements,
          UInt32 numGroupElements = 0, UInt32 numPartElements = 0);
+  // [control; closing]
   ~AUBase() override;
 
   // ---- virtual hooks, in table order ------------------------------------------
+  // [control; constructing] Creates the elements.
   void PostConstructor() override;
+  // [control; closing] Uninitializes a unit still initialized.
   void PreDestructor() override;
 
+  // [control; uninitialized] Through DoInitialize; no render runs meanwhile.
   virtual OSStatus Initialize();
+  // [control; initialized] Through DoCleanup; no render runs meanwhile.
   virtual void Cleanup();
+  // [control] The reset selector; [render] also, from the effect base, after
+  // bypass was left (AUEffectBase).
   virtual OSStatus Reset(AudioUnitScope inScope, AudioUnitElement inElement);
 
-  // Properties the framework does not own.
+  // [control] Properties the framework does not own; the Dispatch calls
+  // below ask these.
   virtual OSStatus GetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScope,
                                    AudioUnitElement inElement, UInt32& outDataSize,
                                    Boolean& outWritable);
@@ -85,15 +108,18 @@ class AUBase : public ComponentBase, public AUElementCreator {
   virtual OSStatus RemovePropertyValue(AudioUnitPropertyID inID, AudioUnitScope inScope,
                                        AudioUnitElement inElement);
 
+  // [control]
   virtual OSStatus AddPropertyListener(AudioUnitPropertyID inID,
                                        AudioUnitPropertyListenerProc inProc, void* inProcRefCon);
   virtual OSStatus RemovePropertyListener(AudioUnitPropertyID inID,
                                           AudioUnitPropertyListenerProc inProc,
                                           void* inProcRefCon, bool refConSpecified);
 
+  // [any] Posted to the render-observer list; the render thread applies it.
   virtual OSStatus SetRenderNotification(AURenderCallback inProc, void* inRefCon);
   virtual OSStatus RemoveRenderNotification(AURenderCallback inProc, void* inRefCon);
 
+  // [any]
   virtual OSStatus GetParameter(AudioUnitParameterID inID, AudioUnitScope inScope,
                                 AudioUnitElement inElement, AudioUnitParameterValue& outValue);
   // A value that is not finite (NaN, an infinity) is refused with
@@ -101,6 +127,7 @@ class AUBase : public ComponentBase, public AUElementCreator {
   // outside the declared range are stored as given; the kernels hold cutoff
   // and resonance within their limits. [any] An ID the element does not have
   // yet is added while renders go on; that is a control change (above).
+  // The group calls: [any] as well.
   virtual OSStatus SetParameter(AudioUnitParameterID inID, AudioUnitScope inScope,
                                 AudioUnitElement inElement, AudioUnitParameterValue inValue,
                                 UInt32 inBufferOffsetInFrames);
@@ -117,29 +144,33 @@ class AUBase : public ComponentBase, public AUElementCreator {
   virtual OSStatus ScheduleParameter(const AudioUnitParameterEvent* inParameterEvent,
                                      UInt32 inNumEvents);
 
+  // [render; initialized] From DoRender: one output bus, then the unit's render.
   virtual OSStatus RenderBus(AudioUnitRenderActionFlags& ioActionFlags,
                              const AudioTimeStamp& inTimeStamp, UInt32 inBusNumber,
                              UInt32 inNumberFrames);
   virtual OSStatus Render(AudioUnitRenderActionFlags& ioActionFlags,
                           const AudioTimeStamp& inTimeStamp, UInt32 inNumberFrames);
 
+  // [control]
   virtual bool BusCountWritable(AudioUnitScope inScope);
   virtual OSStatus SetBusCount(AudioUnitScope inScope, UInt32 inCount);
 
+  // [control] Inputs; the render thread pulls them (AUInputElement).
   virtual OSStatus SetConnection(const AudioUnitConnection& inConnection);
   virtual OSStatus SetInputCallback(UInt32 inPropertyID, AudioUnitElement inElement,
                                     AURenderCallback inProc, void* inRefCon);
 
+  // [control] Descriptions, state, strings and presets: property requests.
   virtual OSStatus GetParameterList(AudioUnitScope inScope, AudioUnitParameterID* outParameterList,
                                     UInt32& outNumParameters);
   virtual OSStatus GetParameterInfo(AudioUnitScope inScope, AudioUnitParameterID inParameterID,
                                     AudioUnitParameterInfo& outParameterInfo);
 
-  // outData receives a new dictionary the caller owns.
+  // [control] outData receives a new dictionary the caller owns.
   virtual OSStatus SaveState(CFPropertyListRef* outData);
   virtual OSStatus RestoreState(CFPropertyListRef inData);
 
-  // outStrings null: only say whether there are strings.
+  // [control] outStrings null: only say whether there are strings.
   virtual OSStatus GetParameterValueStrings(AudioUnitScope inScope,
                                             AudioUnitParameterID inParameterID,
                                             CFArrayRef* outStrings);
@@ -147,33 +178,42 @@ class AUBase : public ComponentBase, public AUElementCreator {
   virtual OSStatus GetPresets(CFArrayRef* outData) const;
   virtual OSStatus NewFactoryPresetSet(const AUPreset& inNewFactoryPreset);
 
+  // [control]
   virtual int GetNumCustomUIComponents();
   virtual void GetUIComponentDescs(ComponentDescription* inDescArray);
   // A new reference the caller releases, or null.
   virtual CFURLRef CopyIconLocation();
 
+  // [any] Property requests, and the effect base's silence timing on the
+  // render thread: constant answers, no allocation.
   virtual Float64 GetLatency();
   virtual Float64 GetTailTime();
+  // [control]
   virtual bool SupportsTail();
 
+  // [control] Formats are judged and changed on the control side only.
   virtual bool StreamFormatWritable(AudioUnitScope inScope, AudioUnitElement inElement) = 0;
   // Returns the number of channel configurations and points outInfo at them.
   virtual UInt32 SupportedNumChannels(const AUChannelInfo** outInfo);
   virtual bool ValidFormat(AudioUnitScope inScope, AudioUnitElement inElement,
                            const CAStreamBasicDescription& inNewFormat);
+  // [any] A bus's format; the render of an initialized unit reads it too.
   virtual const CAStreamBasicDescription& GetStreamFormat(AudioUnitScope inScope,
                                                           AudioUnitElement inElement);
+  // [control] A new format for a bus; announces it to the listeners.
   virtual OSStatus ChangeStreamFormat(AudioUnitScope inScope, AudioUnitElement inElement,
                                       const CAStreamBasicDescription& inPrevFormat,
                                       const CAStreamBasicDescription& inNewFormat);
 
+  // [control] Asked by a scope growing.
   AUElement* CreateElement(AudioUnitScope inScope, AudioUnitElement inElement) override;
 
+  // [control] Bus memory and the slice size; no render runs while they change.
   virtual void ReallocateBuffers();
   virtual void SetMaxFramesPerSlice(UInt32 nFrames);
   virtual OSStatus CanSetMaxFrames() const;
 
-  // Tag count; writes the tags when outLayoutTags is not null.
+  // [control] Tag count; writes the tags when outLayoutTags is not null.
   virtual UInt32 GetChannelLayoutTags(AudioUnitScope inScope, AudioUnitElement inElement,
                                       AudioChannelLayoutTag* outLayoutTags);
   // Byte size of the layout (0: none); writes it when outLayout is not null.
@@ -183,6 +223,7 @@ class AUBase : public ComponentBase, public AUElementCreator {
                                          const AudioChannelLayout* inLayout);
   virtual OSStatus RemoveAudioChannelLayout(AudioUnitScope inScope, AudioUnitElement inElement);
 
+  // [render; initialized] Cuts a render into slices at the scheduled events.
   virtual OSStatus ProcessForScheduledParams(ParameterEventList& inParamList,
                                              UInt32 inFramesToProcess, void* inUserData);
   virtual OSStatus ProcessScheduledSlice(void* inUserData, UInt32 inStartFrameInBuffer,
@@ -190,16 +231,22 @@ class AUBase : public ComponentBase, public AUElementCreator {
                                          UInt32 inTotalBufferFrames);
 
   // ---- component entry ----------------------------------------------------------
-  // Audio-unit selectors; everything else goes to ComponentBase.
+  // [any] Audio-unit selectors; everything else goes to ComponentBase. The
+  // thread is the selector's: render and schedule [render], parameters and
+  // render observers [any], the rest [control].
   static OSStatus ComponentEntryDispatch(ComponentParameters* params, AUBase* This);
 
   // ---- lifecycle ------------------------------------------------------------------
+  // [control] Refused while a render runs on another thread.
   OSStatus DoInitialize();
   void DoCleanup();
+  // [any]
   bool IsInitialized() const { return mInitialized; }
   UInt8 AudioUnitAPIVersion() const { return mAudioUnitAPIVersion; }
 
   // ---- scopes and elements -----------------------------------------------------------
+  // [any] Lookups; the elements themselves change only on the control side
+  // while the unit is uninitialized, and the lookups throw for a missing one.
   AUScope& GetScope(AudioUnitScope inScope) {
     if (inScope >= kNumScopes) throw OSStatus(kAudioUnitErr_InvalidScope);
     return mScopes[inScope];
@@ -211,7 +258,7 @@ class AUBase : public ComponentBase, public AUElementCreator {
   AUScope& Parts() { return mScopes[kAudioUnitScope_Part]; }
   AUElement* Globals() { return mScopes[kAudioUnitScope_Global].GetElement(0); }
 
-  // Null for a missing element.
+  // [any] Null for a missing element.
   AUElement* GetElement(AudioUnitScope inScope, AudioUnitElement inElement) {
     return GetScope(inScope).GetElement(inElement);
   }
@@ -226,17 +273,23 @@ class AUBase : public ComponentBase, public AUElementCreator {
   // The input exists and has a source.
   bool HasInput(AudioUnitElement inElement);
 
-  // For subclasses; the global scope always keeps exactly one element.
+  // [control; uninitialized] For subclasses; the global scope always keeps
+  // exactly one element.
   void SetNumberOfElements(AudioUnitScope inScope, UInt32 inNumElements);
 
   // ---- stream formats ------------------------------------------------------------
+  // [any]
   bool FormatIsCanonical(const CAStreamBasicDescription& inFormat) const;
   void MakeCanonicalFormat(CAStreamBasicDescription& outFormat, int inChannels) const;
+  // [control]
   bool IsStreamFormatWritable(AudioUnitScope inScope, AudioUnitElement inElement);
 
+  // [any]
   UInt32 GetMaxFramesPerSlice() const { return mMaxFramesPerSlice; }
 
   // ---- property dispatch ------------------------------------------------------------
+  // [control] One control thread at a time; another is refused with
+  // kQelvoErr_UnitBusy.
   OSStatus DispatchGetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScope,
                                    AudioUnitElement inElement, UInt32& outDataSize,
                                    Boolean& outWritable);
@@ -249,46 +302,64 @@ class AUBase : public ComponentBase, public AUElementCreator {
                                        AudioUnitElement inElement);
   bool HasIcon();
 
-  // Tells the listeners of one property about a change.
+  // [control] Tells the listeners of one property about a change, on this
+  // thread; [render] for the last-render-error property, which a failed
+  // render announces.
   void PropertyChanged(AudioUnitPropertyID inID, AudioUnitScope inScope,
                        AudioUnitElement inElement);
 
   // ---- presets --------------------------------------------------------------------
-  // True when the preset was made current (it needs a number and a name).
+  // [control] True when the preset was made current (it needs a number and a name).
   bool SetAFactoryPresetAsCurrent(const AUPreset& inPreset);
   const AUPreset& GetCurrentPreset() const { return mCurrentPreset; }
 
   // ---- rendering ---------------------------------------------------------------------
+  // [render; initialized] The render entries; a second thread is refused
+  // with kQelvoErr_UnitBusy.
   OSStatus DoRender(AudioUnitRenderActionFlags& ioActionFlags, const AudioTimeStamp& inTimeStamp,
                     UInt32 inBusNumber, UInt32 inNumberFrames, AudioBufferList& ioData);
   OSStatus DoRenderBus(AudioUnitRenderActionFlags& ioActionFlags,
                        const AudioTimeStamp& inTimeStamp, UInt32 inBusNumber,
                        AUOutputElement* theOutput, UInt32 inNumberFrames,
                        AudioBufferList& ioData);
-  // False when this sample time was rendered last; remembers it either way.
+  // [render] False when this sample time was rendered last; remembers it either way.
   bool NeedsToRender(Float64 inSampleTime);
-  // Keeps the first failure for the last-render-error property.
+  // [render] Keeps the first failure for the last-render-error property.
   OSStatus SetRenderError(OSStatus inRenderError);
+  // [control] Read between renders (the property reads).
   OSStatus GetLastRenderError() const { return mLastRenderError; }
   Float64 GetLastRenderedSampleTime() const { return mLastRenderedSampleTime; }
 
+  // [control] The render records its thread when asked to.
   void SetWantsRenderThreadID(bool inFlag);
   bool WantsRenderThreadID() const { return mWantsRenderThreadID; }
   pthread_t GetRenderThreadID() const { return mRenderThreadID; }
 
+  // [any] In debug builds, stops the process when a [render] hook runs while
+  // another thread is inside the render side: a render call made from a
+  // control thread. One relaxed load; nothing at all in release builds.
+  void CheckRenderSide() const noexcept {
+#ifndef NDEBUG
+    assert(!mRenderOwner.HeldByOtherThread() && "a [render] hook called outside the render thread");
+#endif
+  }
+
+  // [render] The events scheduled for the next render.
   ParameterEventList& GetParamEventList() { return mParamList; }
+  // [any]
   static bool SortParameterEventList(const AudioUnitParameterEvent& ev1,
                                      const AudioUnitParameterEvent& ev2);
 
  protected:
-  // Creates the input, output, group and part elements once.
+  // [control; constructing] Creates the input, output, group and part elements once.
   void CreateElements();
 
-  // Render observers; applied and walked by the render thread only.
+  // [render] Render observers; applied and walked by the render thread only.
   NotificationList& RenderNotifications() { return mRenderCallbacks; }
 
-  // A unit of the first API generation lowers it in its constructor, which
-  // withdraws the selectors and properties of the second.
+  // [control; constructing] A unit of the first API generation lowers it in
+  // its constructor, which withdraws the selectors and properties of the
+  // second.
   void SetAudioUnitAPIVersion(UInt8 inVersion) { mAudioUnitAPIVersion = inVersion; }
 
  private:
@@ -321,5 +392,5 @@ class AUBase : public ComponentBase, public AUElementCreator {
   AUCallOwner mControlOwner;
 };
 
-// Stores a signed 32-bit number under a key of a saved-state dictionary.
+// [control] Stores a signed 32-bit number under a key of a saved-state dictionary.
 void AddNumToDictionary(CFMutableDictionaryRef dict, CFStringRef key, SInt32 value);

@@ -115,6 +115,7 @@ OSStatus AUBase::DoRenderBus(AudioUnitRenderActionFlags& ioActionFlags,
 OSStatus AUBase::RenderBus(AudioUnitRenderActionFlags& ioActionFlags,
                            const AudioTimeStamp& inTimeStamp, UInt32 /*inBusNumber*/,
                            UInt32 inNumberFrames) {
+  CheckRenderSide();
   if (NeedsToRender(inTimeStamp.mSampleTime))
     return Render(ioActionFlags, inTimeStamp, inNumberFrames);
   return noErr;
@@ -188,6 +189,7 @@ bool AUBase::SortParameterEventList(const AudioUnitParameterEvent& ev1,
 
 OSStatus AUBase::ProcessForScheduledParams(ParameterEventList& inParamList,
                                            UInt32 inFramesToProcess, void* inUserData) {
+  CheckRenderSide();
   // In place and unstable: std::sort does not allocate.
   std::sort(inParamList.begin(), inParamList.end(), SortParameterEventList);
 

@@ -18,40 +18,45 @@ class AUBufferList {
     kPtrsToExternalMemory = 2,  // a caller's buffers, or null data pointers
   };
 
+  // [control]
   AUBufferList() = default;
   ~AUBufferList();
   AUBufferList(const AUBufferList&) = delete;
   AUBufferList& operator=(const AUBufferList&) = delete;
 
-  // Room for the format's streams and nFrames per stream; never shrinks.
+  // [control] Room for the format's streams and nFrames per stream; never shrinks.
   // Throws std::bad_alloc when the heap or 32-bit byte counts cannot hold it.
   void Allocate(const CAStreamBasicDescription& format, UInt32 nFrames);
   // Frees own memory (a host block is only let go); keeps the descriptor.
   void Deallocate();
 
-  // Lays the descriptor over the memory, nFrames per stream. Throws
+  // [render] Lays the descriptor over the memory, nFrames per stream. Throws
   // kAudioUnitErr_FormatNotSupported for more streams than allocated and
   // kAudioUnitErr_TooManyFramesToProcess when the memory cannot hold the slice.
   AudioBufferList& PrepareBuffer(const CAStreamBasicDescription& format, UInt32 nFrames);
   // Same shape with null data pointers, for a source that brings its own memory.
   AudioBufferList& PrepareNullBuffer(const CAStreamBasicDescription& format, UInt32 nFrames);
 
-  // Points the descriptor at the caller's buffers; throws -1 when they do not fit.
+  // [render] Points the descriptor at the caller's buffers; throws -1 when
+  // they do not fit.
   AudioBufferList& SetBufferList(const AudioBufferList& abl);
   void InvalidateBufferList() { mPtrState = kPtrsInvalid; }
 
-  // These throw -1 while the descriptor describes nothing.
+  // [render] These throw -1 while the descriptor describes nothing.
   AudioBufferList& GetBufferList() const;
   // abl afterwards points at this list's buffers.
   void CopyBufferListTo(AudioBufferList& abl) const;
   // Copies samples; the last source buffer fills any extra destination buffers.
   void CopyBufferContentsTo(AudioBufferList& abl) const;
 
-  // Takes a host block that replaces the current memory and is at least as large.
+  // [control] Takes a host block that replaces the current memory and is at
+  // least as large.
   void UseExternalBuffer(const CAStreamBasicDescription& format, const AudioUnitExternalBuffer& buf);
 
+  // [any]
   static void ZeroBuffer(AudioBufferList& abl);
 
+  // [any] Sizes change only on the control side.
   UInt32 GetAllocatedFrames() const { return mAllocatedFrames; }
   UInt32 GetAllocatedBytes() const { return mAllocatedBytes; }
   UInt32 GetAllocatedStreams() const { return mAllocatedStreams; }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 
+// [any] on every call: that is its purpose.
 class AUCallOwner {
  public:
   // True when the calling thread is now inside (first entry or nested).
@@ -32,13 +33,21 @@ class AUCallOwner {
     if (--mDepth == 0) mOwner.store(pthread_t{}, std::memory_order_release);
   }
 
+  // Whether a thread other than the caller is inside right now. A relaxed
+  // read that may be stale by the time it returns: good for debug checks of
+  // the thread contract, not for deciding anything.
+  bool HeldByOtherThread() const noexcept {
+    const pthread_t owner = mOwner.load(std::memory_order_relaxed);
+    return owner != pthread_t{} && owner != pthread_self();
+  }
+
  private:
   static_assert(std::atomic<pthread_t>::is_always_lock_free);
   std::atomic<pthread_t> mOwner{};
   unsigned mDepth = 0;  // touched only by the thread inside
 };
 
-// Enters for the length of a scope; test Entered() before going on.
+// [any] Enters for the length of a scope; test Entered() before going on.
 class AUCallScope {
  public:
   explicit AUCallScope(AUCallOwner& owner) noexcept : mOwner(owner), mEntered(owner.TryEnter()) {}

@@ -252,6 +252,7 @@ void AUEffectBase::RunPendingReset() {
 
 OSStatus AUEffectBase::Render(AudioUnitRenderActionFlags& ioActionFlags,
                               const AudioTimeStamp& inTimeStamp, UInt32 inNumberFrames) {
+  CheckRenderSide();
   if (mInput0 != nullptr ? !mInput0->IsActive() : !HasInput(0)) return kAudioUnitErr_NoConnection;
 
   AUOutputElement* theOutput = Output0();
@@ -315,6 +316,7 @@ OSStatus AUEffectBase::ProcessScheduledSlice(void* inUserData, UInt32 /*inStartF
 OSStatus AUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags,
                                           const AudioBufferList& inBuffer,
                                           AudioBufferList& outBuffer, UInt32 inFramesToProcess) {
+  CheckRenderSide();
   const bool inputSilent = IsInputSilent(ioActionFlags, inFramesToProcess);
   ioActionFlags |= kAudioUnitRenderAction_OutputIsSilence;
 

@@ -16,8 +16,8 @@
 // input turned silent, counted in frames from the first silent call.
 class AUSilentTimeout {
  public:
-  // silence true on entry: the input is silent. Comes back false while the
-  // tail is still running.
+  // [render] silence true on entry: the input is silent. Comes back false
+  // while the tail is still running.
   void Process(UInt32 inFramesToProcess, UInt32 inTimeoutLimit, bool& ioSilence);
 
  private:
@@ -35,19 +35,24 @@ class AUEffectBase : public AUBase, public AUKernelOwner {
     AudioBufferList* outputBufferList;
   };
 
-  // One input and one output bus; inProcessesInPlace is the starting value of
-  // the in-place property.
+  // [control; constructing] One input and one output bus; inProcessesInPlace
+  // is the starting value of the in-place property.
   AUEffectBase(ComponentInstance inInstance, bool inProcessesInPlace = true);
+  // [control; closing]
   ~AUEffectBase() override;
 
   // ---- AUBase hooks ----------------------------------------------------------
-  // Checks the channel counts, then makes one kernel per output channel.
+  // [control; uninitialized] Checks the channel counts, then makes one kernel
+  // per output channel.
   OSStatus Initialize() override;
-  // Deletes the kernels (the bus memory stays with AUBase).
+  // [control; initialized] Deletes the kernels (the bus memory stays with AUBase).
   void Cleanup() override;
-  // Clears every kernel's state, then the base's render time.
+  // [control] Clears every kernel's state, then the base's render time;
+  // [render] too, when the render thread runs the reset that leaving bypass
+  // asked for.
   OSStatus Reset(AudioUnitScope inScope, AudioUnitElement inElement) override;
 
+  // [control] Bypass and in-place processing, then AUBase's.
   OSStatus GetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScope,
                            AudioUnitElement inElement, UInt32& outDataSize,
                            Boolean& outWritable) override;
@@ -57,62 +62,69 @@ class AUEffectBase : public AUBase, public AUKernelOwner {
                        AudioUnitElement inElement, const void* inData,
                        UInt32 inDataSize) override;
 
-  // Pulls input 0 and hands each channel to its kernel (or copies it when
-  // bypassed), cutting the call into slices at scheduled parameter events.
+  // [render; initialized] Pulls input 0 and hands each channel to its kernel
+  // (or copies it when bypassed), cutting the call into slices at scheduled
+  // parameter events.
   OSStatus Render(AudioUnitRenderActionFlags& ioActionFlags, const AudioTimeStamp& inTimeStamp,
                   UInt32 inNumberFrames) override;
 
-  // Channel counts change only while uninitialized.
+  // [control] Channel counts change only while uninitialized.
   bool StreamFormatWritable(AudioUnitScope inScope, AudioUnitElement inElement) override;
-  // Also announces a new parameter list when the sample rate changes and the
-  // parameters depend on it.
+  // [control] Also announces a new parameter list when the sample rate
+  // changes and the parameters depend on it.
   OSStatus ChangeStreamFormat(AudioUnitScope inScope, AudioUnitElement inElement,
                               const CAStreamBasicDescription& inPrevFormat,
                               const CAStreamBasicDescription& inNewFormat) override;
 
+  // [render; initialized] One slice between scheduled events.
   OSStatus ProcessScheduledSlice(void* inUserData, UInt32 inStartFrameInBuffer,
                                  UInt32 inSliceFramesToProcess,
                                  UInt32 inTotalBufferFrames) override;
 
   // ---- effect hooks --------------------------------------------------------------
-  // A new kernel for one channel, owned by the effect; null makes none.
+  // [control; uninitialized] A new kernel for one channel, owned by the
+  // effect; null makes none.
   virtual AUKernelBase* NewKernel() { return nullptr; }
-  // Runs the kernels over nFrames of both lists; always 0.
+  // [render; initialized] Runs the kernels over nFrames of both lists; always 0.
   virtual OSStatus ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags,
                                       const AudioBufferList& inBuffer,
                                       AudioBufferList& outBuffer, UInt32 inFramesToProcess);
-  // The render path asks this one.
+  // [render] The render path asks this one.
   virtual bool ShouldBypassEffect() { return IsBypassEffect(); }
+  // [control] The bypass property; the render sees it at its next call.
   virtual void SetBypassEffect(bool inFlag);
 
   // ---- kernels -----------------------------------------------------------------
-  // Brings the kernel list to the output channel count.
+  // [control; uninitialized] Brings the kernel list to the output channel count.
   void MaintainKernels();
-  // Null when the channel has no kernel.
+  // [any] Null when the channel has no kernel; the list changes only while
+  // uninitialized.
   AUKernelBase* GetKernel(UInt32 inChannel) const {
     return inChannel < mKernelList.size() ? mKernelList[inChannel].get() : nullptr;
   }
   UInt32 GetNumberOfKernels() const { return static_cast<UInt32>(mKernelList.size()); }
 
-  // Output element 0's channel count and sample rate.
+  // [any] Output element 0's channel count and sample rate.
   UInt32 GetNumberOfChannels();
   Float64 GetSampleRate() override;
 
-  // Global element 0; the kernels' parameter questions land here.
+  // [any] Global element 0; the kernels' parameter questions land here.
   AudioUnitParameterValue GetParameter(AudioUnitParameterID inParamID) override;
   void SetParameter(AudioUnitParameterID inParamID, AudioUnitParameterValue inValue);
   using AUBase::GetParameter;
   using AUBase::SetParameter;
 
   // ---- flags -------------------------------------------------------------------
+  // [any] Each flag is read and written whole.
   bool IsBypassEffect() const { return mBypassEffect; }
   bool ProcessesInPlace() const { return mProcessesInPlace; }
   void SetProcessesInPlace(bool inProcessesInPlace) { mProcessesInPlace = inProcessesInPlace; }
+  // [control]
   bool GetParamHasSampleRateDependency() const { return mParamSRDep; }
   void SetParamHasSampleRateDependency(bool inFlag) { mParamSRDep = inFlag; }
 
-  // The input as the pull left it, held non-silent while the latency and tail
-  // are still sounding.
+  // [render] The input as the pull left it, held non-silent while the latency
+  // and tail are still sounding.
   bool IsInputSilent(AudioUnitRenderActionFlags inActionFlags, UInt32 inFramesToProcess);
 
  private:

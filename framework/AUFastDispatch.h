@@ -21,6 +21,7 @@ using AudioUnitRenderFastProc = OSStatus (*)(void* inComponentStorage,
                                              UInt32 inOutputBusNumber, UInt32 inNumberFrames,
                                              AudioBufferList* ioData);
 
+// [any] The parameter entries; [render; initialized] the render entry.
 OSStatus AudioUnitBaseGetParameter(void* inComponentStorage, AudioUnitParameterID inID,
                                    AudioUnitScope inScope, AudioUnitElement inElement,
                                    AudioUnitParameterValue* outValue);
@@ -31,7 +32,7 @@ OSStatus AudioUnitBaseRender(void* inComponentStorage, AudioUnitRenderActionFlag
                              const AudioTimeStamp* inTimeStamp, UInt32 inOutputBusNumber,
                              UInt32 inNumberFrames, AudioBufferList* ioData);
 
-// Runs work and converts what it throws: an allocation failure gives
+// [any] Runs work and converts what it throws: an allocation failure gives
 // memFullErr, a 32-bit status that status, a 16-bit status that status
 // sign-extended, anything else -1.
 template <class Work>

@@ -15,19 +15,23 @@ class AUInputElement : public AUIOElement {
     kFromCallback = 2,
   };
 
+  // [control]
   explicit AUInputElement(AUBase* audioUnit);
   ~AUInputElement() override;
 
-  // A new format gets fresh memory (or descriptor room) while the unit is initialized.
+  // [control] A new format gets fresh memory (or descriptor room) while the
+  // unit is initialized.
   OSStatus SetStreamFormat(const CAStreamBasicDescription& format) override;
+  // [any]
   bool NeedsBufferSpace() const override { return IsCallback(); }
 
+  // [any] The input type is read whole; the render re-reads it after a pull.
   EInputType GetInputType() const { return mInputType.load(std::memory_order_acquire); }
   bool IsActive() const { return GetInputType() != kNoInput; }
   bool HasConnection() const { return GetInputType() == kFromConnection; }
   bool IsCallback() const { return GetInputType() == kFromCallback; }
 
-  // Feeds the input from another unit's output; a null source disconnects.
+  // [control] Feeds the input from another unit's output; a null source disconnects.
   // Sizes the descriptor for the format's streams (the source brings the
   // memory) and asks the source for its direct render entry.
   void SetConnection(const AudioUnitConnection& conn);
@@ -36,12 +40,14 @@ class AUInputElement : public AUIOElement {
   // Feeds the input from the host's procedure; null disconnects.
   void SetInputCallback(AURenderCallback proc, void* refCon);
 
-  // Has the source render nFrames into this input's buffer list, read
-  // afterwards with GetBufferList(). kAudioUnitErr_NoConnection without a
-  // source, or when the input was disconnected while the source ran.
+  // [render; initialized] Has the source render nFrames into this input's
+  // buffer list, read afterwards with GetBufferList().
+  // kAudioUnitErr_NoConnection without a source, or when the input was
+  // disconnected while the source ran.
   OSStatus PullInput(AudioUnitRenderActionFlags& ioActionFlags, const AudioTimeStamp& inTimeStamp,
                      AudioUnitElement inElement, UInt32 nFrames);
 
+  // [control]
   const AudioUnitConnection& GetConnection() const { return mConnection; }
   // The source's direct render entry, or null when it offered none.
   AudioUnitRenderProc GetConnectionRenderProc() const { return mConnRenderProc; }

@@ -5,11 +5,12 @@
 
 class AUOutputElement : public AUIOElement {
  public:
-  // Lays out its memory at once when the unit is already initialized.
+  // [control] Lays out its memory at once when the unit is already initialized.
   explicit AUOutputElement(AUBase* audioUnit);
   ~AUOutputElement() override;
 
-  // A new format gets fresh memory while the unit is initialized.
+  // [control] A new format gets fresh memory while the unit is initialized.
   OSStatus SetStreamFormat(const CAStreamBasicDescription& format) override;
+  // [any]
   bool NeedsBufferSpace() const override { return true; }
 };

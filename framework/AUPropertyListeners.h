@@ -28,20 +28,21 @@ struct PropertyListener {
 // another walks it.
 class AUPropertyListeners {
  public:
-  // Appends the record; duplicates are kept and any ID is accepted.
+  // [control] Appends the record; duplicates are kept and any ID is accepted.
   void Add(AudioUnitPropertyID id, AudioUnitPropertyListenerProc proc, void* refCon);
 
-  // Removes every record of this ID and function, and of this refCon too when
+  // [control] Removes every record of this ID and function, and of this refCon too when
   // refConSpecified is true.
   void Remove(AudioUnitPropertyID id, AudioUnitPropertyListenerProc proc, void* refCon,
               bool refConSpecified);
 
-  // Calls the listeners of `id` in registration order with `unit` as the
-  // changed unit.
+  // [control] Calls the listeners of `id` in registration order with `unit`
+  // as the changed unit, on this thread; [render] for the render error
+  // (AUBase::PropertyChanged).
   void PropertyChanged(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
                        AudioUnit unit);
 
-  // Records in effect (those removed during a running walk not counted).
+  // [control] Records in effect (those removed during a running walk not counted).
   size_t Count() const;
 
  private:

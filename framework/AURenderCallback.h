@@ -8,7 +8,7 @@ struct RenderCallback {
   AURenderCallback mRenderNotify;
   void* mRenderNotifyRefCon;
 
-  // The same procedure with other user data is a separate registration.
+  // [any] The same procedure with other user data is a separate registration.
   bool operator==(const RenderCallback& other) const {
     return mRenderNotify == other.mRenderNotify && mRenderNotifyRefCon == other.mRenderNotifyRefCon;
   }

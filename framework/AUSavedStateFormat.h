@@ -8,6 +8,7 @@
 #include "platform/AudioTypes.h"
 #include "platform/CFRef.h"
 
+// [control] Every helper: states are saved and restored on the control side.
 namespace saved_state {
 
 inline void AppendWord(CFMutableDataRef data, UInt32 word) {

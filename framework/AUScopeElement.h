@@ -24,6 +24,8 @@ class AUIOElement;
 // fields both sides write are taken whole.
 class ParameterMapEvent {
  public:
+  // [any] Values are set on control threads and by scheduled events on the
+  // render thread, and read by both.
   ParameterMapEvent() = default;
   explicit ParameterMapEvent(AudioUnitParameterValue value) : mValue1(value), mValue2(value) {}
   ParameterMapEvent(const AudioUnitParameterEvent& event, UInt32 sliceOffsetInBuffer,
@@ -31,21 +33,23 @@ class ParameterMapEvent {
     SetScheduledEvent(event, sliceOffsetInBuffer, sliceDurationFrames);
   }
 
+  // [render] A scheduled event, for the slice it is applied to.
   void SetScheduledEvent(const AudioUnitParameterEvent& event, UInt32 sliceOffsetInBuffer,
                          UInt32 sliceDurationFrames);
 
-  // Start and end of the ramp's straight line over the stored slice, and the
+  // [render] Start and end of the ramp's straight line over the stored slice, and the
   // change per frame; a constant value gives start == end and delta 0.
   void GetRampSliceStartEnd(AudioUnitParameterValue& outStart, AudioUnitParameterValue& outEnd,
                             AudioUnitParameterValue& outDeltaPerFrame) const;
 
-  // The constant value, or a ramp's start value.
+  // [any] The constant value, or a ramp's start value.
   AudioUnitParameterValue GetValue() const { return mValue1; }
   void SetValue(AudioUnitParameterValue value) {
     mEventType = kParameterEvent_Immediate;
     mValue1 = mValue2 = value;
   }
 
+  // [render] What the render stored for its slice.
   UInt32 GetEventType() const { return mEventType; }
   SInt32 GetStartOffset() const { return mBufferOffset; }
   UInt32 GetDuration() const { return mDurationInFrames; }
@@ -64,7 +68,7 @@ class ParameterMapEvent {
 // How a scope asks its unit for new elements.
 class AUElementCreator {
  public:
-  // A new element for that scope and number; the caller owns it.
+  // [control] A new element for that scope and number; the caller owns it.
   virtual AUElement* CreateElement(AudioUnitScope scope, AudioUnitElement element) = 0;
   virtual ~AUElementCreator() = default;
 };
@@ -78,46 +82,54 @@ class AUElementCreator {
 // see AUBase); everything else here belongs to the unit's control thread.
 class AUElement {
  public:
+  // [control]
   explicit AUElement(AUBase* audioUnit);
   virtual ~AUElement();
   AUElement(const AUElement&) = delete;
   AUElement& operator=(const AUElement&) = delete;
 
-  // Switches to array storage of numberOfParameters entries with IDs 0..n-1.
+  // [control; constructing] Switches to array storage of numberOfParameters
+  // entries with IDs 0..n-1.
   virtual void UseIndexedParameters(int numberOfParameters);
 
+  // [any]
   AUBase* GetAudioUnit() const { return mAudioUnit; }
   bool UsesIndexedParameters() const { return mUseIndexedParameters; }
 
+  // [control] The parameter list.
   UInt32 GetNumberOfParameters() const;
   // Writes GetNumberOfParameters() IDs, ascending.
   void GetParameterList(AudioUnitParameterID* outList) const;
-  // Whether the ID has a stored value (setting it then adds nothing).
+  // [any] Whether the ID has a stored value (setting it then adds nothing).
   bool HasParameter(AudioUnitParameterID paramID) const;
 
+  // [any] Setting an ID the element lacks adds it: one thread at a time (the
+  // unit's control side) may add.
   AudioUnitParameterValue GetParameter(AudioUnitParameterID paramID) const;
   void SetParameter(AudioUnitParameterID paramID, AudioUnitParameterValue value);
+  // [control] Adds the ID when missing (ScheduleParameter's ramps).
   void SetScheduledEvent(AudioUnitParameterID paramID, const AudioUnitParameterEvent& event,
                          UInt32 sliceOffsetInBuffer, UInt32 sliceDurationFrames);
-  // SetScheduledEvent for the render thread: never adds an ID (that would
-  // allocate), answers false for a missing one instead.
+  // [render] SetScheduledEvent for the render thread: never adds an ID (that
+  // would allocate), answers false for a missing one instead.
   bool ApplyScheduledEvent(AudioUnitParameterID paramID, const AudioUnitParameterEvent& event,
                            UInt32 sliceOffsetInBuffer, UInt32 sliceDurationFrames);
+  // [render]
   void GetRampSliceStartEnd(AudioUnitParameterID paramID, AudioUnitParameterValue& outStart,
                             AudioUnitParameterValue& outEnd,
                             AudioUnitParameterValue& outDeltaPerFrame) const;
 
-  // The stored event; throws kAudioUnitErr_InvalidParameter, never creates one.
+  // [any] The stored event; throws kAudioUnitErr_InvalidParameter, never creates one.
   ParameterMapEvent& GetParamEvent(AudioUnitParameterID paramID);
   const ParameterMapEvent& GetParamEvent(AudioUnitParameterID paramID) const;
 
-  // The element keeps its own reference to the name; null clears it.
+  // [control] The element keeps its own reference to the name; null clears it.
   void SetName(CFStringRef name);
   // Not retained for the caller.
   CFStringRef GetName() const { return mElementName.get(); }
   bool HasName() const { return static_cast<bool>(mElementName); }
 
-  // Saved state: appends the parameter count, then per parameter its ID (its
+  // [control] Saved state: appends the parameter count, then per parameter its ID (its
   // index when indexed) and its value bits, all big-endian 32-bit words.
   void SaveState(CFMutableDataRef data) const;
   // Reads a count and that many entries at state and sets each parameter;
@@ -141,17 +153,21 @@ class AUElement {
 // One scope of a unit; owns its elements, element number = index.
 class AUScope {
  public:
+  // [control]
   AUScope() = default;
   ~AUScope();
   AUScope(const AUScope&) = delete;
   AUScope& operator=(const AUScope&) = delete;
 
+  // [control; constructing]
   void Initialize(AUElementCreator* creator, AudioUnitScope scope, UInt32 numElements);
-  // Grows through the creator in ascending number, shrinks from the top down.
+  // [control; uninitialized] Grows through the creator in ascending number,
+  // shrinks from the top down.
   void SetNumberOfElements(UInt32 numElements);
+  // [any]
   UInt32 GetNumberOfElements() const { return static_cast<UInt32>(mElements.size()); }
 
-  // Null for a missing element; never throws.
+  // [any] Null for a missing element; never throws.
   AUElement* GetElement(UInt32 elementIndex) const {
     return elementIndex < mElements.size() ? mElements[elementIndex].get() : nullptr;
   }
@@ -160,10 +176,11 @@ class AUScope {
   // Also throws kAudioUnitErr_InvalidElement for an element that carries no audio.
   AUIOElement* GetIOElement(UInt32 elementIndex) const;
 
+  // [any]
   AUElementCreator* GetCreator() const { return mCreator; }
 
-  // Element names of a saved state. A scope's entry maps element numbers
-  // (decimal text) to names.
+  // [control] Element names of a saved state. A scope's entry maps element
+  // numbers (decimal text) to names.
   bool HasElementWithName() const;
   // Stores this scope's entry under its number when it has named elements.
   void AddElementNamesToDict(CFMutableDictionaryRef names) const;
@@ -178,6 +195,7 @@ class AUScope {
   // A saved state may grow a scope up to this many elements, so a stray
   // number cannot make the unit build millions of them.
   static constexpr UInt32 kMaxRestoredElements = 1024;
+  // [any]
   AudioUnitScope GetScope() const { return mScope; }
 
  private:

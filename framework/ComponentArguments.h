@@ -11,6 +11,7 @@
 
 #include "platform/AudioTypes.h"
 
+// [any] Read by whichever thread the selector comes on.
 class ComponentArguments {
  public:
   ComponentArguments(const ComponentParameters& params, unsigned count)

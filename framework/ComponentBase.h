@@ -5,19 +5,23 @@
 
 class ComponentBase {
  public:
+  // [control; constructing]
   explicit ComponentBase(ComponentInstance inInstance) : mComponentInstance(inInstance) {}
+  // [control; closing]
   virtual ~ComponentBase();
 
-  // Version reported for the version selector; units override it.
+  // [control] Version reported for the version selector; units override it.
   virtual OSStatus Version();
-  // Runs right after construction, when virtual calls reach the final class.
+  // [control; constructing] Runs right after construction, when virtual
+  // calls reach the final class.
   virtual void PostConstructor();
-  // Runs right before destruction, for the same reason.
+  // [control; closing] Runs right before destruction, for the same reason.
   virtual void PreDestructor();
 
+  // [any]
   ComponentInstance GetComponentInstance() const { return mComponentInstance; }
 
-  // Close, version and the component-level capability query.
+  // [control] Close, version and the component-level capability query.
   static OSStatus ComponentEntryDispatch(ComponentParameters* params, ComponentBase* This);
 
   ComponentBase(const ComponentBase&) = delete;

@@ -13,6 +13,8 @@
 template <class Class>
 class ComponentEntryPoint {
  public:
+  // [any] The thread is the selector's (AUBase::ComponentEntryDispatch);
+  // open and close are [control], close must not overlap any other call.
   static OSStatus Dispatch(ComponentParameters* params, Class* obj) {
     return CallReturningStatus([&]() -> OSStatus {
       if (params == nullptr) return paramErr;

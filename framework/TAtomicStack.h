@@ -15,12 +15,14 @@
 template <class T>
 class TAtomicStack {
  public:
+  // [control] Made and destroyed with its owner.
   TAtomicStack() = default;
   TAtomicStack(const TAtomicStack&) = delete;
   TAtomicStack& operator=(const TAtomicStack&) = delete;
 
   // ---- any thread ----------------------------------------------------------
 
+  // [any]
   void push_atomic(T* item) {
     T* head = mHead.load(std::memory_order_relaxed);
     do {
@@ -28,7 +30,7 @@ class TAtomicStack {
     } while (!compare_and_swap(head, item));
   }
 
-  // Links a whole chain (first node on top) onto the stack with one swap.
+  // [any] Links a whole chain (first node on top) onto the stack with one swap.
   void push_multiple_atomic(T* chain) {
     T* last = chain;
     while (T* next = last->next()) last = next;
@@ -38,7 +40,7 @@ class TAtomicStack {
     } while (!compare_and_swap(head, chain));
   }
 
-  // Detaches the whole stack; the caller owns the returned chain (top first).
+  // [any] Detaches the whole stack; the caller owns the returned chain (top first).
   T* pop_all() {
     T* head = mHead.load(std::memory_order_relaxed);
     do {
@@ -47,8 +49,9 @@ class TAtomicStack {
     return head;
   }
 
-  // Takes the top node by detaching everything and putting the rest back, so
-  // that no swap reads a next pointer of a node others may still take.
+  // [any] Takes the top node by detaching everything and putting the rest
+  // back, so that no swap reads a next pointer of a node others may still
+  // take.
   T* pop_atomic() {
     T* head = pop_all();
     if (head == nullptr) return nullptr;
@@ -58,12 +61,16 @@ class TAtomicStack {
   }
 
   // ---- only for a stack that one thread owns ---------------------------------
+  // In this framework the owner is the render thread, which walks the
+  // render-observer list (TThreadSafeList).
 
+  // [render]
   void push_NA(T* item) {
     item->set_next(mHead.load(std::memory_order_relaxed));
     mHead.store(item, std::memory_order_relaxed);
   }
 
+  // [render]
   T* pop_NA() {
     T* head = mHead.load(std::memory_order_relaxed);
     if (head != nullptr) {
@@ -73,6 +80,7 @@ class TAtomicStack {
     return head;
   }
 
+  // [render]
   T* head_NA() const { return mHead.load(std::memory_order_relaxed); }
   void set_head_NA(T* head) { mHead.store(head, std::memory_order_relaxed); }
 

@@ -22,6 +22,7 @@ class TGrowOnlyMap {
   static_assert(std::is_integral_v<Key> && std::is_unsigned_v<Key>, "keys are unsigned integers");
 
  public:
+  // [control] Made and destroyed with its element.
   TGrowOnlyMap() = default;
   TGrowOnlyMap(const TGrowOnlyMap&) = delete;
   TGrowOnlyMap& operator=(const TGrowOnlyMap&) = delete;
@@ -34,14 +35,15 @@ class TGrowOnlyMap {
     }
   }
 
-  // The stored value, or null.
+  // [any] The stored value, or null.
   Value* Find(Key key) const {
     Node* found = Search(key, nullptr);
     return found != nullptr ? &found->value : nullptr;
   }
 
-  // Adds key with value when it is missing. Returns the stored value and
-  // whether it was added. May throw std::bad_alloc, changing nothing.
+  // [control] Adds key with value when it is missing (one adding thread at a
+  // time). Returns the stored value and whether it was added. May throw
+  // std::bad_alloc, changing nothing.
   std::pair<Value*, bool> Emplace(Key key, const Value& value) {
     Node* preds[kLevels];
     if (Node* found = Search(key, preds)) return {&found->value, false};
@@ -56,9 +58,10 @@ class TGrowOnlyMap {
     return {&node->value, true};
   }
 
+  // [any]
   size_t Size() const { return mSize.load(std::memory_order_acquire); }
 
-  // Calls f(key, value) in ascending key order, for at most `limit` entries.
+  // [any] Calls f(key, value) in ascending key order, for at most `limit` entries.
   template <class F>
   void ForEach(F&& f, size_t limit = SIZE_MAX) const {
     for (Node* node = mHead[0].load(std::memory_order_acquire); node != nullptr && limit > 0; --limit) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+// [any] Every member, on any thread.
 template <typename T>
 class TRelaxedAtomic {
  public:

@@ -31,6 +31,7 @@ class TThreadSafeList {
  public:
   enum EventType : uint32_t { kAdd = 0, kRemove = 1 };
 
+  // [any] A request or an entry.
   class Node {
    public:
     Node* next() const { return mNext; }
@@ -46,9 +47,11 @@ class TThreadSafeList {
   // Where new nodes come from; the memory must be releasable with std::free.
   // Replaceable so that an exhausted heap can be simulated.
   using AllocFunction = void* (*)(size_t);
+  // [any]
   static void* DefaultAlloc(size_t bytes) { return std::malloc(bytes); }
   static inline AllocFunction sAllocNode = &DefaultAlloc;
 
+  // [render] The walking thread's.
   class iterator {
    public:
     using iterator_category = std::forward_iterator_tag;
@@ -76,10 +79,12 @@ class TThreadSafeList {
     Node* mNode = nullptr;
   };
 
+  // [control] Made and destroyed with its owner, when no other thread uses it.
   TThreadSafeList() = default;
   TThreadSafeList(const TThreadSafeList&) = delete;
   TThreadSafeList& operator=(const TThreadSafeList&) = delete;
 
+  // [control]
   ~TThreadSafeList() {
     free_all(mActiveList.head_NA());
     mActiveList.set_head_NA(nullptr);
@@ -87,12 +92,13 @@ class TThreadSafeList {
     free_all(mFreeList.pop_all());
   }
 
-  // Posts a request. False when no node could be had, in which case nothing is
-  // posted and the list stays as it would have been without the call.
+  // [any] Posts a request. False when no node could be had, in which case
+  // nothing is posted and the list stays as it would have been without the
+  // call.
   bool deferred_add(const T& obj) { return post(kAdd, obj); }
   bool deferred_remove(const T& obj) { return post(kRemove, obj); }
 
-  // Applies the pending requests in the order they were posted. An add of an
+  // [render] Applies the pending requests in the order they were posted. An add of an
   // entry already present and a remove of an absent one change nothing.
   void update() {
     Node* requests = mPendingList.pop_all();
@@ -115,11 +121,12 @@ class TThreadSafeList {
     }
   }
 
+  // [render]
   iterator begin() { return iterator(mActiveList.head_NA()); }
   iterator end() { return iterator(); }
 
-  // Nodes waiting in the free stack. For diagnostics, when no other thread
-  // uses the list.
+  // [control] Nodes waiting in the free stack. For diagnostics, when no
+  // other thread uses the list.
   size_t free_count() const {
     size_t n = 0;
     for (Node* node = mFreeList.head_NA(); node != nullptr; node = node->next()) ++n;

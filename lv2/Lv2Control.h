@@ -16,28 +16,34 @@
 // The name of the shared thread of hosts without a worker.
 inline constexpr const char* kLv2FallbackThreadName = "qelvo-lv2-ctl";
 
+// Threads as LV2 names them: instantiation functions are [control], run() is
+// [render], the host's worker thread (work()) is a [control] thread too.
 class Lv2Control {
  public:
+  // [control] Part of the instance.
   Lv2Control() = default;
   Lv2Control(const Lv2Control&) = delete;
   Lv2Control& operator=(const Lv2Control&) = delete;
   ~Lv2Control();
 
-  // [control] Starts serving unit; schedule is the host's worker, or null.
+  // [control; instantiated] Starts serving unit; schedule is the host's
+  // worker, or null.
   void Start(AudioUnit unit, const LV2_Worker_Schedule* schedule);
   // [control] Stops serving the unit; no call applies anything afterwards.
   void Stop();
 
-  // [render] Records the wanted values and, when they changed since the last
-  // request, asks the worker or the shared thread to apply them. Neither
-  // allocates nor locks; without a host worker a change costs one semaphore post.
+  // [render; active] Records the wanted values and, when they changed since
+  // the last request, asks the worker or the shared thread to apply them.
+  // Neither allocates nor locks; without a host worker a change costs one
+  // semaphore post.
   void Post(int32_t preset, bool bypass);
-  // [control] Resets the unit and applies the values at once (activate: the
-  // first block already runs with them). Never concurrent with run(); under
-  // the apply lock, so a change the worker or the shared thread is applying
-  // does not meet the reset (the unit would refuse one of them as busy).
+  // [control; activating] Resets the unit and applies the values at once
+  // (activate: the first block already runs with them). Never concurrent
+  // with run(); under the apply lock, so a change the worker or the shared
+  // thread is applying does not meet the reset (the unit would refuse one of
+  // them as busy).
   void ResetAndApplyNow(int32_t preset, bool bypass);
-  // [worker] The host worker's work() for this instance.
+  // [control] The host worker's work() for this instance, on its worker thread.
   void Work();
 
  private:

@@ -3,7 +3,6 @@
 #include <locale>
 #include <sstream>
 
-#include "effect/FilterConstants.h"
 #include "lv2/Lv2Ports.h"
 
 namespace {
@@ -22,6 +21,14 @@ constexpr const char* kPrefixes =
     "@prefix log: <http://lv2plug.in/ns/ext/log#> .\n\n";
 
 constexpr const char* kPresetsFile = "presets.ttl";
+
+// Symbols of the ports after the parameters, in port order.
+constexpr const char* kPresetSymbol = "preset";
+constexpr const char* kEnabledSymbol = "enabled";
+constexpr const char* kModeSymbol = "mode";
+constexpr const char* kLevelSymbol = "level";
+constexpr const char* kGainFactorSymbol = "gain_factor";
+constexpr const char* kCutoffFactorSymbol = "cutoff_factor";
 
 constexpr const char* kLicense = "https://qelvo.org/license";
 
@@ -66,6 +73,29 @@ void ControlIn(std::ostream& out, uint32_t index, const char* symbol, const char
       << extra;
 }
 
+// The LV2 unit of a parameter unit; the table uses only these.
+const char* Lv2Unit(UInt32 unit) {
+  switch (unit) {
+    case kAudioUnitParameterUnit_Hertz:
+      return "units:hz";
+    case kAudioUnitParameterUnit_Decibels:
+      return "units:db";
+    case kAudioUnitParameterUnit_LinearGain:
+      return "units:coef";
+    default:
+      return nullptr;
+  }
+}
+
+void ParameterIn(std::ostream& out, uint32_t index, const FilterParameter& p) {
+  std::string extra;
+  if (const char* unit = Lv2Unit(p.unit)) extra = std::string("\t\tunits:unit ") + unit;
+  if ((p.flags & kAudioUnitParameterFlag_DisplayLogarithmic) != 0)
+    extra += std::string(extra.empty() ? "" : " ;\n") + "\t\tlv2:portProperty pprops:logarithmic";
+  if (!extra.empty()) extra += "\n";
+  ControlIn(out, index, p.symbol, p.label, p.defaultValue, p.minValue, p.maxValue, extra.c_str());
+}
+
 // A meter: hosts show it, never write it. The ranges are for display only.
 void ControlOut(std::ostream& out, uint32_t index, const char* symbol, const char* name, double min, double max,
                 const char* extra) {
@@ -81,6 +111,7 @@ void ControlOut(std::ostream& out, uint32_t index, const char* symbol, const cha
 
 void WritePlugin(std::ostream& out, const Lv2DescriptionInput& in, bool mono) {
   const uint32_t channels = mono ? 1 : 2;
+  const Lv2PortLayout ports{static_cast<uint32_t>(in.parameters.size())};
   out << "<" << Uri(in, mono) << ">\n"
       << "\ta lv2:Plugin, lv2:LowpassPlugin ;\n"
       << "\tdoap:name " << Literal(mono ? in.name + " (mono)" : in.name) << " ;\n"
@@ -92,14 +123,10 @@ void WritePlugin(std::ostream& out, const Lv2DescriptionInput& in, bool mono) {
       << "\topts:supportedOption bufsz:maxBlockLength ;\n"
       << "\tlv2:port [\n";
 
-  ControlIn(out, kLv2PortCutoff, "cutoff", "Cutoff", kDefaultCutoff, kMinCutoffHz, kLv2MaxCutoffHz,
-            "\t\tunits:unit units:hz ;\n\t\tlv2:portProperty pprops:logarithmic\n");
-  out << "\t] , [\n";
-  ControlIn(out, kLv2PortResonance, "resonance", "Resonance", kDefaultResonance, kMinResonance, kMaxResonance,
-            "\t\tunits:unit units:db\n");
-  out << "\t] , [\n";
-  ControlIn(out, kLv2PortGain, "gain", "Gain", kDefaultValue_Gain, 0.0, 1.0, "\t\tunits:unit units:coef\n");
-  out << "\t] , [\n";
+  for (uint32_t i = 0; i < in.parameters.size(); ++i) {
+    ParameterIn(out, i, in.parameters[i]);
+    out << "\t] , [\n";
+  }
   std::ostringstream points;
   points << "\t\tlv2:portProperty lv2:integer, lv2:enumeration ;\n\t\tlv2:scalePoint";
   for (size_t i = 0; i < in.presetNames.size(); ++i) {
@@ -107,28 +134,28 @@ void WritePlugin(std::ostream& out, const Lv2DescriptionInput& in, bool mono) {
            << i << " ]";
   }
   points << "\n";
-  ControlIn(out, kLv2PortPreset, "preset", "Preset", 0, 0, in.presetNames.empty() ? 0 : in.presetNames.size() - 1,
+  ControlIn(out, ports.Preset(), kPresetSymbol, "Preset", 0, 0, in.presetNames.empty() ? 0 : in.presetNames.size() - 1,
             points.str().c_str());
   out << "\t] , [\n";
-  ControlIn(out, kLv2PortEnabled, "enabled", "Enabled", 1, 0, 1,
+  ControlIn(out, ports.Enabled(), kEnabledSymbol, "Enabled", 1, 0, 1,
             "\t\tlv2:designation lv2:enabled ;\n\t\tlv2:portProperty lv2:integer, lv2:toggled\n");
   out << "\t] , [\n"
       << "\t\ta lv2:OutputPort, lv2:ControlPort ;\n"
-      << "\t\tlv2:index " << kLv2PortMode << " ;\n"
-      << "\t\tlv2:symbol \"mode\" ;\n"
+      << "\t\tlv2:index " << ports.Mode() << " ;\n"
+      << "\t\tlv2:symbol \"" << kModeSymbol << "\" ;\n"
       << "\t\tlv2:name \"Mode\" ;\n"
       << "\t\tlv2:minimum 0 ;\n"
       << "\t\tlv2:maximum 1 ;\n"
       << "\t\tlv2:portProperty lv2:integer, lv2:enumeration ;\n"
       << "\t\tlv2:scalePoint [ rdfs:label \"Gain\" ; rdf:value 0 ] , [ rdfs:label \"Filter\" ; rdf:value 1 ]\n";
-  ControlOut(out, kLv2PortLevel, "level", "Level", 0, 100, "");
-  ControlOut(out, kLv2PortGainFactor, "gain_factor", "Gain factor", -2, 2, "\t\tunits:unit units:coef ;\n");
-  ControlOut(out, kLv2PortCutoffFactor, "cutoff_factor", "Cutoff factor", 0, 10, "\t\tunits:unit units:coef ;\n");
+  ControlOut(out, ports.Level(), kLevelSymbol, "Level", 0, 100, "");
+  ControlOut(out, ports.GainFactor(), kGainFactorSymbol, "Gain factor", -2, 2, "\t\tunits:unit units:coef ;\n");
+  ControlOut(out, ports.CutoffFactor(), kCutoffFactorSymbol, "Cutoff factor", 0, 10, "\t\tunits:unit units:coef ;\n");
   const char* sides[] = {"left", "right"};
   for (const char* direction : {"in", "out"}) {
     const bool input = direction[0] == 'i';
     for (uint32_t c = 0; c < channels; ++c) {
-      const uint32_t index = input ? Lv2AudioIn(c) : Lv2AudioOut(channels, c);
+      const uint32_t index = input ? ports.AudioIn(c) : ports.AudioOut(channels, c);
       const std::string symbol = mono ? direction : std::string(direction) + "_" + sides[c];
       const std::string name = std::string(input ? "In" : "Out") + (mono ? "" : c == 0 ? " left" : " right");
       out << "\t] , [\n"
@@ -179,7 +206,7 @@ void WriteLv2Presets(std::ostream& out, const Lv2DescriptionInput& in) {
           << "\tlv2:appliesTo <" << Uri(in, mono) << "> ;\n"
           << "\trdfs:label " << Literal(in.presetNames[i]) << " ;\n"
           << "\tlv2:port [\n"
-          << "\t\tlv2:symbol \"preset\" ;\n"
+          << "\t\tlv2:symbol \"" << kPresetSymbol << "\" ;\n"
           << "\t\tpset:value " << Decimal(static_cast<double>(i)) << "\n"
           << "\t] .\n\n";
     }
@@ -187,6 +214,15 @@ void WriteLv2Presets(std::ostream& out, const Lv2DescriptionInput& in) {
 }
 
 std::string Lv2PresetsFileName() { return kPresetsFile; }
+
+std::vector<std::string> Lv2ControlSymbols(const Lv2DescriptionInput& in) {
+  std::vector<std::string> symbols;
+  for (const FilterParameter& p : in.parameters) symbols.emplace_back(p.symbol);
+  for (const char* fixed :
+       {kPresetSymbol, kEnabledSymbol, kModeSymbol, kLevelSymbol, kGainFactorSymbol, kCutoffFactorSymbol})
+    symbols.emplace_back(fixed);
+  return symbols;
+}
 
 void WriteLv2Plugins(std::ostream& out, const Lv2DescriptionInput& in) {
   out << kPrefixes;

@@ -10,6 +10,7 @@
 
 class Lv2Log {
  public:
+  // [control] In instantiate, from the host's features.
   explicit Lv2Log(const LV2_Feature* const* features);
   // [control] One line of the error type.
   void Error(const std::string& text) const;

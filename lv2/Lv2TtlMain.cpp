@@ -1,7 +1,10 @@
 // Writes <dir>/manifest.ttl, <dir>/<Name>.ttl and <dir>/presets.ttl for the
-// deliverable whose values this program is linked with.
+// deliverable whose values this program is linked with. With --control-symbols
+// it prints the control ports' symbols instead, one a line, in port order
+// (for the tests).
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "effect/FilterPresets.h"
@@ -10,8 +13,13 @@
 #include "variants/VariantValues.h"
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--control-symbols") == 0) {
+    for (const std::string& symbol : Lv2ControlSymbols(Lv2DescriptionInput{})) std::printf("%s\n", symbol.c_str());
+    return 0;
+  }
   if (argc != 5) {
-    std::fprintf(stderr, "usage: %s <bundle dir> <binary> <minor version> <micro version>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <bundle dir> <binary> <minor version> <micro version> | --control-symbols\n",
+                 argv[0]);
     return 2;
   }
   Lv2DescriptionInput in;

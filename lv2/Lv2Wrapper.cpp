@@ -2,6 +2,12 @@
 // unit through the component loader, feeds it the LV2 input ports through a
 // render callback and renders into the LV2 output ports. Built once per
 // deliverable with QELVO_LV2_NAME defined and its own values linked in.
+//
+// Threads as LV2 names them: instantiation functions (instantiate, activate,
+// cleanup) are [control], audio functions (connect_port, run) [render], the
+// host's worker thread [control]; states: instantiated (instantiate to
+// cleanup), active (activate on). The preset and bypass thread of hosts
+// without a worker is lv2/Lv2Control.cpp's.
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
 #include <lv2/options/options.h>
@@ -24,6 +30,7 @@
 #include "platform/AudioTypes.h"
 #include "platform/AudioUnitHost.h"
 #include "platform/ComponentLoader.h"
+#include "utility/CAStreamBasicDescription.h"
 
 namespace {
 
@@ -32,6 +39,7 @@ constexpr uint32_t kMaxChannels = 2;
 const std::string kStereoUri = std::string(kLv2UriBase) + QELVO_LV2_NAME;
 const std::string kMonoUri = kStereoUri + kLv2MonoSuffix;
 
+// [any] One instance's state; each function below says which thread uses what.
 struct Lv2Instance {
   AudioUnit unit = nullptr;
   uint32_t channels = 0;
@@ -50,8 +58,9 @@ struct Lv2Instance {
   const float* audioIn[kMaxChannels] = {};
   float* audioOut[kMaxChannels] = {};
 
-  // What the unit was last given, so run() only passes on changes.
-  float cutoff = NAN, resonance = NAN, gain = NAN;
+  // What the unit was last given per parameter port, so run() only passes
+  // on changes.
+  float given[kFilterParameterCount];
   // Preset and bypass: run() posts them, the host's worker or a shared
   // thread applies them.
   Lv2Control control;
@@ -65,6 +74,7 @@ struct Lv2Instance {
   AudioBufferList* OutList() { return reinterpret_cast<AudioBufferList*>(outListBytes); }
 };
 
+// [render; active] The unit's input callback, inside AudioUnitRender.
 OSStatus FeedInput(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32, UInt32 frames,
                    AudioBufferList* ioData) {
   auto* self = static_cast<Lv2Instance*>(refCon);
@@ -84,7 +94,7 @@ OSStatus FeedInput(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeSta
   return noErr;
 }
 
-// The host's worker, when it offers one.
+// [control] The host's worker, when it offers one.
 const LV2_Worker_Schedule* HostWorker(const LV2_Feature* const* features) {
   for (int i = 0; features != nullptr && features[i] != nullptr; ++i)
     if (std::strcmp(features[i]->URI, LV2_WORKER__schedule) == 0)
@@ -92,6 +102,7 @@ const LV2_Worker_Schedule* HostWorker(const LV2_Feature* const* features) {
   return nullptr;
 }
 
+// [control]
 uint32_t HostMaxBlockLength(const LV2_Feature* const* features) {
   const LV2_URID_Map* map = nullptr;
   const LV2_Options_Option* options = nullptr;
@@ -112,12 +123,13 @@ uint32_t HostMaxBlockLength(const LV2_Feature* const* features) {
   return kLv2DefaultMaxFrames;
 }
 
+// [control]
 bool IsDirectory(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// The native unit: the copy an installed LV2 bundle carries, so the bundle
+// [control] The native unit: the copy an installed LV2 bundle carries, so the bundle
 // works wherever it is copied and never runs a unit of another build; else
 // (a build tree) the loader's search path. Answers why when it fails.
 std::string OpenUnit(const char* bundlePath, AudioUnit* unit) {
@@ -147,17 +159,9 @@ std::string OpenUnit(const char* bundlePath, AudioUnit* unit) {
   return {};
 }
 
-// Answers what the unit refused, or nothing.
+// [control] Answers what the unit refused, or nothing.
 std::string SetUp(Lv2Instance* self) {
-  AudioStreamBasicDescription format{};
-  format.mSampleRate = self->sampleRate;
-  format.mFormatID = kAudioFormatLinearPCM;
-  format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
-  format.mBytesPerPacket = sizeof(float);
-  format.mFramesPerPacket = 1;
-  format.mBytesPerFrame = sizeof(float);
-  format.mChannelsPerFrame = self->channels;
-  format.mBitsPerChannel = 32;
+  const CAStreamBasicDescription format = CAStreamBasicDescription::Canonical(self->sampleRate, self->channels);
   auto refused = [](const char* what, OSStatus status) {
     return std::string("the native unit refused ") + what + " (status " + std::to_string(status) + ")";
   };
@@ -188,6 +192,7 @@ std::string SetUp(Lv2Instance* self) {
   return {};
 }
 
+// [control]
 void Destroy(Lv2Instance* self) {
   self->control.Stop();
   if (self->unit != nullptr) {
@@ -198,10 +203,10 @@ void Destroy(Lv2Instance* self) {
   delete self;
 }
 
-// Says why the plug-in cannot start and answers the null instance LV2 asks
-// for. A host that uses the null instance anyway (Debian 12's lv2apply does)
-// dies, but only after the reason is out: a placeholder that rendered silence
-// would pass a failed start off as a finished render.
+// [control] Says why the plug-in cannot start and answers the null
+// instance LV2 asks for. A host that uses the null instance anyway (Debian
+// 12's lv2apply does) dies, but only after the reason is out: a placeholder
+// that rendered silence would pass a failed start off as a finished render.
 LV2_Handle FailedStart(Lv2Instance* self, const LV2_Feature* const* features, const std::string& why) {
   Lv2Log(features).Error(std::string(QELVO_LV2_NAME) + " (LV2): cannot start: " + why);
   if (self == nullptr) return nullptr;
@@ -214,6 +219,7 @@ LV2_Handle FailedStart(Lv2Instance* self, const LV2_Feature* const* features, co
   return nullptr;
 }
 
+// [control] LV2 instantiate.
 LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char* bundlePath,
                        const LV2_Feature* const* features) {
   auto* self = new (std::nothrow) Lv2Instance;
@@ -222,6 +228,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
   self->sampleRate = rate;
   self->maxFrames = HostMaxBlockLength(features);
   self->presetCount = static_cast<int32_t>(FilterPresets().size());
+  std::fill(std::begin(self->given), std::end(self->given), NAN);
   if (!(rate > 0) || !std::isfinite(rate)) {
     char text[64];
     std::snprintf(text, sizeof text, "unusable sample rate %g", rate);
@@ -241,6 +248,8 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
   return self;
 }
 
+// [render; instantiated] LV2 connect_port: an audio function, never
+// concurrent with run().
 void ConnectPort(LV2_Handle handle, uint32_t port, void* data) {
   auto* self = static_cast<Lv2Instance*>(handle);
   if (port < kLv2ControlPortCount) {
@@ -259,18 +268,22 @@ void ConnectPort(LV2_Handle handle, uint32_t port, void* data) {
   }
 }
 
+// [render] or [control; activating]: the preset and enabled ports.
 float Control(const Lv2Instance* self, uint32_t port, float fallback) {
   const float* p = self->controls[port];
   return p != nullptr && std::isfinite(*p) ? *p : fallback;
 }
 
+// [render] or [control; activating].
 int32_t WantedPreset(const Lv2Instance* self) {
   const float preset = Control(self, kLv2PortPreset, 0.0f);
   return std::clamp(static_cast<int32_t>(std::lround(preset)), 0, self->presetCount - 1);
 }
 
+// [render] or [control; activating].
 bool WantedBypass(const Lv2Instance* self) { return !(Control(self, kLv2PortEnabled, 1.0f) > 0.5f); }
 
+// [control; instantiated] LV2 activate.
 void Activate(LV2_Handle handle) {
   auto* self = static_cast<Lv2Instance*>(handle);
   self->timeStamp = AudioTimeStamp{};
@@ -280,20 +293,22 @@ void Activate(LV2_Handle handle) {
   self->control.ResetAndApplyNow(WantedPreset(self), WantedBypass(self));
 }
 
+// [render; active] Passes a parameter port on when it changed.
 void SetParameter(Lv2Instance* self, AudioUnitParameterID id, float value, float& last) {
   if (value == last) return;
   if (AudioUnitSetParameter(self->unit, id, kAudioUnitScope_Global, 0, value, 0) == noErr) last = value;
 }
 
+// [render; active]
 void PassParameters(Lv2Instance* self) {
-  const float nyquist = static_cast<float>(self->sampleRate / 2);
-  const float cutoffMax = std::min(kLv2MaxCutoffHz, nyquist);
-  const float cutoff = std::clamp(Control(self, kLv2PortCutoff, 1000.0f), std::min(12.0f, cutoffMax), cutoffMax);
-  SetParameter(self, 0, cutoff, self->cutoff);
-  SetParameter(self, 1, std::clamp(Control(self, kLv2PortResonance, 0.0f), -20.0f, 20.0f), self->resonance);
-  SetParameter(self, 2, std::clamp(Control(self, kLv2PortGain, 1.0f), 0.0f, 1.0f), self->gain);
+  for (uint32_t port = 0; port < kFilterParameterCount; ++port) {
+    const FilterParameter& parameter = kFilterParameters[port];
+    SetParameter(self, parameter.id, Lv2ParameterValue(parameter, self->controls[port], self->sampleRate),
+                 self->given[port]);
+  }
 }
 
+// [render; active]
 void RenderSlice(Lv2Instance* self, uint32_t offset, uint32_t frames) {
   AudioBufferList* list = self->OutList();
   list->mNumberBuffers = self->channels;
@@ -317,7 +332,8 @@ void RenderSlice(Lv2Instance* self, uint32_t offset, uint32_t frames) {
   self->timeStamp.mSampleTime += frames;
 }
 
-// The unit's own account of the modulation; the read only loads atomics.
+// [render; active] The unit's own account of the modulation; the read only
+// loads atomics.
 void WriteReport(Lv2Instance* self, uint32_t frames) {
   self->framesToReport -= frames;
   ModulationReport report{};
@@ -336,6 +352,7 @@ void WriteReport(Lv2Instance* self, uint32_t frames) {
     if (self->reportOut[i] != nullptr) *self->reportOut[i] = self->report[i];
 }
 
+// [render; active] LV2 run.
 void Run(LV2_Handle handle, uint32_t frames) {
   auto* self = static_cast<Lv2Instance*>(handle);
   for (uint32_t c = 0; c < self->channels; ++c) {
@@ -351,20 +368,23 @@ void Run(LV2_Handle handle, uint32_t frames) {
   WriteReport(self, frames);
 }
 
+// [control; instantiated] LV2 cleanup.
 void Cleanup(LV2_Handle handle) { Destroy(static_cast<Lv2Instance*>(handle)); }
 
-// [worker] Applies the preset and bypass that run() asked for.
+// [control] The host's worker thread: applies the preset and bypass that
+// run() asked for.
 LV2_Worker_Status Work(LV2_Handle handle, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle, uint32_t,
                        const void*) {
   static_cast<Lv2Instance*>(handle)->control.Work();
   return LV2_WORKER_SUCCESS;
 }
 
-// [render] Nothing comes back: the outputs read the unit itself.
+// [render; active] Nothing comes back: the outputs read the unit itself.
 LV2_Worker_Status WorkResponse(LV2_Handle, uint32_t, const void*) { return LV2_WORKER_SUCCESS; }
 
 const LV2_Worker_Interface kWorker = {Work, WorkResponse, nullptr};
 
+// [any] LV2 extension_data.
 const void* ExtensionData(const char* uri) {
   return uri != nullptr && std::strcmp(uri, LV2_WORKER__interface) == 0 ? &kWorker : nullptr;
 }
@@ -376,6 +396,7 @@ const LV2_Descriptor kDescriptors[] = {
 
 }  // namespace
 
+// [any] The library's one export.
 extern "C" __attribute__((visibility("default"))) const LV2_Descriptor* lv2_descriptor(uint32_t index) {
   return index < 2 ? &kDescriptors[index] : nullptr;
 }

@@ -28,17 +28,17 @@ inline constexpr const char* kDefaultBundleEntrySymbol = "FilterEntry";
 // Longer manifests are refused unread: the file is meant to be a few lines.
 inline constexpr size_t kMaxBundleManifestBytes = 16 * 1024;
 
-// Parses manifest text. bundleStem (the bundle's directory name without
+// [any] Parses manifest text. bundleStem (the bundle's directory name without
 // ".bundle") names the default shared object "<stem>.so". On failure answers
 // false with a reason ("line 3: ...") in error; out is then unspecified.
 bool ParseBundleManifest(std::string_view text, std::string_view bundleStem, BundleManifest& out,
                          std::string& error);
 
-// Reads and parses <bundlePath>/Manifest.txt.
+// [control] Reads and parses <bundlePath>/Manifest.txt.
 bool ReadBundleManifest(const std::string& bundlePath, std::string_view bundleStem,
                         BundleManifest& out, std::string& error);
 
-// 'aufx' -> 0x61756678; false unless text is exactly four printable ASCII characters.
+// [any] 'aufx' -> 0x61756678; false unless text is exactly four printable ASCII characters.
 bool ParseFourCharCode(std::string_view text, UInt32& out);
 // The four characters of a code, for messages.
 std::string FourCharCodeText(UInt32 code);

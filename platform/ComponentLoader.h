@@ -44,42 +44,43 @@ inline constexpr const char* kQelvoPluginPathVariable = "QELVO_PLUGIN_PATH";
 // tools that must not see installed or freshly built bundles.
 inline constexpr const char* kQelvoPluginPathOnlyVariable = "QELVO_PLUGIN_PATH_ONLY";
 
-// The directories searched, in order: those of QELVO_PLUGIN_PATH, then the
+// [control] The directories searched, in order: those of QELVO_PLUGIN_PATH, then the
 // install location (qelvo/plugins in the folder the runtime was loaded from),
 // then, for the runtime of a build tree only, that tree's plugins folder.
 std::vector<std::string> QelvoComponentSearchPath();
 
-// Looks for bundles again (the first lookup scans by itself) and answers the
+// [control] Looks for bundles again (the first lookup scans by itself) and answers the
 // number of components found. Bundles that went away are no longer listed;
 // their instances stay open. Of two bundles with one identifier the first on
 // the search path wins.
 size_t QelvoRescanComponents();
 
-// Why bundles were skipped in the last scan, one line each.
+// [control] Why bundles were skipped in the last scan, one line each.
 std::vector<std::string> QelvoComponentScanProblems();
 
-// The component after previous (null: the first) whose description matches:
+// [control] The component after previous (null: the first) whose description matches:
 // zero type, subtype or manufacturer match anything, and flags are compared
 // under the flags mask. looking null matches every component.
 Component FindNextComponent(Component previous, const ComponentDescription* looking);
 long CountComponents(const ComponentDescription* looking);
 
-// The component whose bundle identifier, bundle name ("AUQelvoBS7" for
+// [control] The component whose bundle identifier, bundle name ("AUQelvoBS7" for
 // AUQelvoBS7.bundle) or display name is name, tried in that order; null when
 // none is.
 Component QelvoFindComponent(const char* name);
 
-// The component of the bundle in directory path, on the search path or not
+// [control] The component of the bundle in directory path, on the search path or not
 // (an LV2 bundle carries its own unit); null when path holds no readable
 // bundle, with the reason in QelvoComponentLoaderLastError().
 Component QelvoComponentAtPath(const char* path);
 
+// [any] A component's record stays valid until the process ends.
 OSStatus QelvoGetComponentDescription(Component component, ComponentDescription* outDesc);
 // The component's bundle (owned by the loader) and its display name.
 CFBundleRef QelvoGetComponentBundle(Component component);
 std::string QelvoGetComponentName(Component component);
 
-// Opens an instance: loads the bundle's shared object if needed and calls its
+// [control] Opens an instance: loads the bundle's shared object if needed and calls its
 // entry with the open selector; the entry attaches its unit object with
 // SetComponentInstanceStorage. On failure *outInstance is null and the status
 // is the entry's, or one of the loader's above (memFullErr when too many
@@ -87,20 +88,21 @@ std::string QelvoGetComponentName(Component component);
 OSStatus OpenAComponent(Component component, ComponentInstance* outInstance);
 // OpenAComponent of QelvoFindComponent(name); fnfErr when no component has that name.
 OSStatus QelvoOpenComponent(const char* name, ComponentInstance* outInstance);
-// Calls the entry with the close selector, forgets the instance and unloads
-// the shared object after its last instance. The entry's status.
+// [control] Calls the entry with the close selector, forgets the instance
+// and unloads the shared object after its last instance. The entry's status.
+// Must not overlap any other call of the instance.
 OSStatus CloseComponent(ComponentInstance instance);
 
-// The component an open instance was opened from; null otherwise.
+// [any] The component an open instance was opened from; null otherwise.
 Component QelvoGetInstanceComponent(ComponentInstance instance);
 // Instances open right now.
 size_t QelvoOpenInstanceCount();
 
-// The reason for the last failure of a loader operation on this thread
+// [any] The reason for the last failure of a loader operation on this thread
 // (empty when none failed yet).
 std::string QelvoComponentLoaderLastError();
 
-// The loader's own table behind the calls of platform/ComponentSeam.h.
+// [any] The loader's own table behind the calls of platform/ComponentSeam.h.
 const AudioUnitHostOps* QelvoComponentLoaderHostOps();
 
 QELVO_RUNTIME_API_END

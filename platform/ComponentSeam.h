@@ -14,6 +14,7 @@
 
 QELVO_RUNTIME_API_BEGIN
 
+// Each operation carries the thread of the call it serves (below).
 struct AudioUnitHostOps {
   // *ioDataSize: room in outData on entry, bytes written on return.
   OSStatus (*getProperty)(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
@@ -30,22 +31,29 @@ struct AudioUnitHostOps {
   OSErr (*getComponentInfo)(ComponentInstance inInstance, ComponentDescription* outDesc);
 };
 
-// Installs the table (null: none) and returns the previous one. The table is
+// [control] Installs the table (null: none) and returns the previous one. The table is
 // not copied and must outlive its use. Install before any unit calls out;
 // the render thread reads the table without a lock.
 const AudioUnitHostOps* SetAudioUnitHostOps(const AudioUnitHostOps* inOps);
+// [any]
 const AudioUnitHostOps* GetAudioUnitHostOps();
 
+// [control] A property of another unit; [any] for the values a unit reads
+// by loading atomics (the modulation report, the identity).
 OSStatus AudioUnitGetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
                               AudioUnitElement inElement, void* outData, UInt32* ioDataSize);
+// [render] Renders another unit (an input's source), or a unit a host drives.
 OSStatus AudioUnitRender(AudioUnit inUnit, AudioUnitRenderActionFlags* ioActionFlags,
                          const AudioTimeStamp* inTimeStamp, UInt32 inOutputBusNumber,
                          UInt32 inNumberFrames, AudioBufferList* ioData);
+// [any] The object behind an instance (the source of a connected input).
 void* GetComponentInstanceStorage(ComponentInstance inInstance);
-// paramErr when no table keeps storage; the open that asked then fails.
+// [control] While the unit opens. paramErr when no table keeps storage; the
+// open that asked then fails.
 OSStatus SetComponentInstanceStorage(ComponentInstance inInstance, void* inStorage);
-// The component description (type, subtype, manufacturer, flags, mask) the
-// instance was opened under; paramErr without a table or an instance.
+// [control] The component description (type, subtype, manufacturer, flags,
+// mask) the instance was opened under; paramErr without a table or an
+// instance.
 OSErr GetComponentInfo(ComponentInstance inInstance, ComponentDescription* outDesc);
 
 QELVO_RUNTIME_API_END

@@ -21,6 +21,8 @@ struct sd_bus_slot;
 // before the attempt counts as failed.
 inline constexpr uint64_t kNotificationConnectTimeoutUsec = 3'000'000;
 
+// [delivery] Every member runs under the centre's lock, mostly on its
+// delivery thread; posting threads send through it too.
 class NotificationBus {
  public:
   NotificationBus() = default;

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/WideNumber.h"
+
 namespace {
 
 // Running totals of one notification, so a hostile payload costs bounded work
@@ -99,15 +101,8 @@ CFRef<CFTypeRef> CopyValue(CFTypeRef value, int depth, Budget& budget) {
     }
     case kQelvoTypeIDNumber: {
       if (!budget.Take(0)) return {};
-      CFNumberRef number = static_cast<CFNumberRef>(value);
-      if (CFNumberIsFloatType(number)) {
-        double d = 0;
-        CFNumberGetValue(number, kCFNumberFloat64Type, &d);
-        return MakeDouble(d);
-      }
-      int64_t i = 0;
-      CFNumberGetValue(number, kCFNumberSInt64Type, &i);
-      return MakeInt(i);
+      const WideNumber number = ReadWideNumber(static_cast<CFNumberRef>(value));
+      return number.isFloat ? MakeDouble(number.real) : MakeInt(number.integer);
     }
     case kQelvoTypeIDBoolean:
       if (!budget.Take(0)) return {};
@@ -155,15 +150,9 @@ int AppendValue(sd_bus_message* m, CFTypeRef value) {
       return sd_bus_message_append(m, "v", "s", CFStringGetCStringPtr(static_cast<CFStringRef>(value),
                                                                      kCFStringEncodingUTF8));
     case kQelvoTypeIDNumber: {
-      CFNumberRef number = static_cast<CFNumberRef>(value);
-      if (CFNumberIsFloatType(number)) {
-        double d = 0;
-        CFNumberGetValue(number, kCFNumberFloat64Type, &d);
-        return sd_bus_message_append(m, "v", "d", d);
-      }
-      int64_t i = 0;
-      CFNumberGetValue(number, kCFNumberSInt64Type, &i);
-      return sd_bus_message_append(m, "v", "x", i);
+      const WideNumber number = ReadWideNumber(static_cast<CFNumberRef>(value));
+      if (number.isFloat) return sd_bus_message_append(m, "v", "d", number.real);
+      return sd_bus_message_append(m, "v", "x", number.integer);
     }
     case kQelvoTypeIDBoolean:
       return sd_bus_message_append(m, "v", "b", CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? 1 : 0);

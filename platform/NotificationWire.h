@@ -35,26 +35,26 @@ struct WireNotification {
   CFRef<CFDictionaryRef> userInfo;  // null when empty
 };
 
-// The user info as it would arrive at an observer in another process: only
+// [any] The user info as it would arrive at an observer in another process: only
 // string keys and values of the transported types, numbers as 64-bit integers
 // or 64-bit floats, values over the limits dropped. Null when nothing is left.
 // *tooLarge reports a dictionary over the per-notification totals (the result
 // is then null too).
 CFRef<CFDictionaryRef> CopyUserInfoForWire(CFDictionaryRef userInfo, bool* tooLarge);
 
-// Whether a name or object string can be sent (length, no zero byte).
+// [any] Whether a name or object string can be sent (length, no zero byte).
 bool IsSendableNotificationString(CFStringRef s);
 
-// Appends name, object and a user info already passed through
+// [any] Appends name, object and a user info already passed through
 // CopyUserInfoForWire to a new signal. Returns 0 or a negative errno value.
 int AppendWireNotification(sd_bus_message* message, CFStringRef name, CFStringRef object,
                            CFDictionaryRef wireUserInfo);
 
-// Reads a received Notification signal; false when it is not one or cannot be
+// [delivery] Reads a received Notification signal; false when it is not one or cannot be
 // read whole (wrong signature, over the limits, corrupt).
 bool ReadWireNotification(sd_bus_message* message, WireNotification* out);
 
-// The bus match rule for observing name and object (null: any). Falls back to
+// [any] The bus match rule for observing name and object (null: any). Falls back to
 // a broader rule when the exact one would be longer than the bus accepts;
 // observers filter again locally anyway.
 std::string NotificationMatchRule(CFStringRef name, CFStringRef object);

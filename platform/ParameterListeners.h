@@ -15,20 +15,20 @@ using AUParameterListenerRef = AUParameterListenerObject*;
 using AUParameterListenerProc = void (*)(void* inRefCon, void* inObject, const AudioUnitParameter* inParameter,
                                          AudioUnitParameterValue inValue);
 
-// paramErr for a null callback or out pointer.
+// [control] paramErr for a null callback or out pointer.
 OSStatus QelvoParameterListenerCreate(AUParameterListenerProc inProc, void* inRefCon,
                                       AUParameterListenerRef* outListener);
-// Takes back the listener's registrations and frees it. A call of it running
+// [control] Takes back the listener's registrations and frees it. A call of it running
 // on another thread is waited for; from inside its own call it is safe too.
 OSStatus QelvoParameterListenerDispose(AUParameterListenerRef inListener);
-// A pair registered twice is called once. paramErr for an unknown listener
+// [control] A pair registered twice is called once. paramErr for an unknown listener
 // or a null parameter.
 OSStatus QelvoParameterListenerAddParameter(AUParameterListenerRef inListener, void* inObject,
                                             const AudioUnitParameter* inParameter);
 OSStatus QelvoParameterListenerRemoveParameter(AUParameterListenerRef inListener, void* inObject,
                                                const AudioUnitParameter* inParameter);
 
-// Sets the parameter through AudioUnitSetParameter and, when the unit took
+// [control] Sets the parameter through AudioUnitSetParameter and, when the unit took
 // it, calls every listener registered for that parameter with the value, in
 // registration order, on this thread, except the sender's own registration
 // (inSendingListener with inSendingObject; both may be null). Callbacks may

@@ -12,6 +12,7 @@
 
 #include "platform/CFRef.h"
 #include "platform/ValueObject.h"
+#include "platform/WideNumber.h"
 
 struct CFNumberFormatterObject : QelvoValue {
   CFNumberFormatterObject(UNumberFormat* f, CFRef<CFLocaleRef> l)
@@ -137,14 +138,11 @@ CFStringRef CFNumberFormatterCreateStringWithValue(CFAllocatorRef, CFNumberForma
     auto* buffer = reinterpret_cast<UChar*>(text.data());
     const auto capacity = static_cast<int32_t>(text.size());
     int32_t length;
-    if (CFNumberIsFloatType(number.get())) {
-      double d = 0.0;
-      CFNumberGetValue(number.get(), kCFNumberFloat64Type, &d);
-      length = unum_formatDouble(object->format, d, buffer, capacity, nullptr, &status);
+    const WideNumber wide = ReadWideNumber(number.get());
+    if (wide.isFloat) {
+      length = unum_formatDouble(object->format, wide.real, buffer, capacity, nullptr, &status);
     } else {
-      int64_t i = 0;
-      CFNumberGetValue(number.get(), kCFNumberSInt64Type, &i);
-      length = unum_formatInt64(object->format, i, buffer, capacity, nullptr, &status);
+      length = unum_formatInt64(object->format, wide.integer, buffer, capacity, nullptr, &status);
     }
     if (status == U_BUFFER_OVERFLOW_ERROR) {
       text.assign(static_cast<size_t>(length) + 1, u'\0');

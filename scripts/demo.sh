@@ -11,9 +11,7 @@ BUILD_DIR="${BUILD_DIR:-build-release}"
 OUT="${OUT:-qelvo-demo}"
 JOBS="${JOBS:-$(nproc)}"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQELVO_BENCH=OFF
-cmake --build "$BUILD_DIR" -j "$JOBS" --target qelvo \
-  AUQelvoBS1 AUQelvoBS2 AUQelvoBS3 AUQelvoBS4 AUQelvoBS5 AUQelvoBS6 AUQelvoBS7 AUQelvoBS8 \
-  AUQelvoPeakLeft AUQelvoPeakRight
+cmake --build "$BUILD_DIR" -j "$JOBS" --target qelvo qelvo_native_plugins
 
 "$BUILD_DIR/tools/qelvo" demo --out "$OUT"
 echo

@@ -6,23 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "support/PropertyNotices.h"
 #include "support/TestUnit.h"
 #include "support/ThrownStatus.h"
 
 namespace {
-
-struct Notice {
-  AudioUnitPropertyID id;
-  AudioUnitScope scope;
-  AudioUnitElement element;
-  AudioUnit unit;
-  bool operator==(const Notice&) const = default;
-};
-
-void RecordNotice(void* refCon, AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
-                  AudioUnitElement element) {
-  static_cast<std::vector<Notice>*>(refCon)->push_back({id, scope, element, unit});
-}
 
 // Frames the element's memory is laid out for; 0 when nothing was allocated.
 UInt32 AllocatedFrames(AUIOElement* element) { return element->GetIOBuffer().GetAllocatedFrames(); }
@@ -358,7 +346,7 @@ TEST(AUBaseFormats, WritabilityFollowsScopeAndState) {
 TEST(AUBaseFormats, ChangeStreamFormatStoresAndNotifiesTheCallersAddress) {
   TestUnitPtr unit = OpenTestUnit(1, 1);
   std::vector<Notice> notices;
-  unit->AddPropertyListener(kAudioUnitProperty_StreamFormat, RecordNotice, &notices);
+  unit->AddPropertyListener(kAudioUnitProperty_StreamFormat, RecordNoticeWithUnit, &notices);
 
   const CAStreamBasicDescription mono = CanonicalTestFormat(1, 32000.0);
   EXPECT_EQ(unit->ChangeStreamFormat(kAudioUnitScope_Global, 3, CanonicalTestFormat(2), mono),
@@ -392,7 +380,7 @@ TEST(AUBaseFormats, FormatChangeWhileInitializedReallocatesTheBus) {
 TEST(AUBaseBuffers, MaxFramesBeforeFirstInitializeSizesTheBuses) {
   TestUnitPtr unit = OpenTestUnit(1, 2);
   std::vector<Notice> notices;
-  unit->AddPropertyListener(kAudioUnitProperty_MaximumFramesPerSlice, RecordNotice, &notices);
+  unit->AddPropertyListener(kAudioUnitProperty_MaximumFramesPerSlice, RecordNoticeWithUnit, &notices);
 
   EXPECT_EQ(unit->CanSetMaxFrames(), noErr);
   unit->SetMaxFramesPerSlice(512);

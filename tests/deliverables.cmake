@@ -4,5 +4,5 @@ if(TARGET deliverables_test)
   target_compile_definitions(deliverables_test PRIVATE
     QELVO_DELIVERABLES_DIR="${QELVO_PLUGIN_BUILD_DIR}"
     QELVO_LEVEL_PEER="$<TARGET_FILE:level_peer>")
-  add_dependencies(deliverables_test level_peer ${QELVO_DELIVERABLE_TARGETS})
+  add_dependencies(deliverables_test level_peer ${QELVO_DELIVERABLES})
 endif()

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "effect/FilterConstants.h"
+#include "effect/UnitIdentity.h"
 #include "framework/AUFastDispatch.h"
 #include "platform/AudioUnitHost.h"
 #include "platform/CFRef.h"
@@ -36,14 +37,15 @@ struct Deliverable {
   UInt32 subtype;
   AudioUnitPropertyID curveProperty;
   bool peak;
+  SInt32 variant;
 };
 
 const Deliverable kDeliverables[] = {
-    {"AUQelvoBS1", FourCC("Qbs1"), 67802, false},      {"AUQelvoBS2", FourCC("Qbs2"), 67803, false},
-    {"AUQelvoBS3", FourCC("Qbs3"), 67804, false},      {"AUQelvoBS4", FourCC("Qbs4"), 67805, false},
-    {"AUQelvoBS5", FourCC("Qbs5"), 67806, false},      {"AUQelvoBS6", FourCC("Qbs6"), 67807, false},
-    {"AUQelvoBS7", FourCC("Qbs7"), 67808, false},      {"AUQelvoBS8", FourCC("Qbs8"), 67809, false},
-    {"AUQelvoPeakLeft", FourCC("QpkL"), 67800, true}, {"AUQelvoPeakRight", FourCC("QpkR"), 67801, true},
+    {"AUQelvoBS1", FourCC("Qbs1"), 67802, false, 0},      {"AUQelvoBS2", FourCC("Qbs2"), 67803, false, 1},
+    {"AUQelvoBS3", FourCC("Qbs3"), 67804, false, 2},      {"AUQelvoBS4", FourCC("Qbs4"), 67805, false, 3},
+    {"AUQelvoBS5", FourCC("Qbs5"), 67806, false, 4},      {"AUQelvoBS6", FourCC("Qbs6"), 67807, false, 5},
+    {"AUQelvoBS7", FourCC("Qbs7"), 67808, false, 6},      {"AUQelvoBS8", FourCC("Qbs8"), 67809, false, 7},
+    {"AUQelvoPeakLeft", FourCC("QpkL"), 67800, true, 10}, {"AUQelvoPeakRight", FourCC("QpkR"), 67801, true, 11},
 };
 
 void PrintTo(const Deliverable& d, std::ostream* os) { *os << d.name; }
@@ -408,6 +410,26 @@ TEST_P(EachDeliverable, TellsWhereItsEditorViewLives) {
   EXPECT_EQ(viewPath.parent_path().filename(), "Resources");
   EXPECT_EQ(viewPath.parent_path().parent_path().filename(), std::string(d.name) + ".bundle");
   EXPECT_EQ(Text(view.mViewClass[0]), std::string(d.name) + "_ViewFactory");
+}
+
+// Hosts learn which deliverable they opened from the unit itself.
+TEST_P(EachDeliverable, SaysWhichDeliverableItIs) {
+  const Deliverable& d = GetParam();
+  Instance unit(d.name);
+  ASSERT_EQ(unit.OpenStatus(), noErr);
+  UInt32 size = 0;
+  Boolean writable = true;
+  ASSERT_EQ(AudioUnitGetPropertyInfo(unit, kUnitIdentityPropertyID, kAudioUnitScope_Global, 0, &size, &writable),
+            noErr);
+  EXPECT_EQ(size, sizeof(UnitIdentity));
+  EXPECT_FALSE(writable);
+  UnitIdentity identity{-1, 0};
+  ASSERT_EQ(Get(unit, kUnitIdentityPropertyID, kAudioUnitScope_Global, 0, identity), noErr);
+  EXPECT_EQ(identity.mVariantIndex, d.variant);
+  EXPECT_EQ(identity.mFrequencyResponsePropertyID, d.curveProperty);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kUnitIdentityPropertyID, kAudioUnitScope_Global, 0, &identity, sizeof identity),
+            kAudioUnitErr_InvalidProperty);
+  EXPECT_EQ(Get(unit, kUnitIdentityPropertyID, kAudioUnitScope_Input, 0, identity), kAudioUnitErr_InvalidProperty);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, EachDeliverable, ::testing::ValuesIn(kDeliverables),

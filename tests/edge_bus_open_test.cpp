@@ -16,6 +16,7 @@
 
 #include "effect/ModulationReport.h"
 #include "lv2/Lv2Ports.h"
+#include "support/Lv2Controls.h"
 #include "platform/AudioUnitHost.h"
 #include "platform/Notifications.h"
 #include "support/Eventually.h"
@@ -84,7 +85,7 @@ TEST(EdgeBusOpen, PlugInsOpenWhileTheBusHangsAndHearLevelsOnceABusIsUp) {
   }
   ASSERT_NE(instance, nullptr);
   // Preset 0, "LCH Count-Gain": follows BS7V0.
-  float controls[kLv2ControlPortCount] = {1000, 0, 1, 0, 1, -1, -1, -1, -1};
+  Lv2Controls controls = Lv2ControlValues(0, 1);
   for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
   std::vector<float> in(kBlock, 0.25f), out(kBlock);
   for (uint32_t c = 0; c < 2; ++c) {

@@ -18,6 +18,7 @@
 
 #include "effect/ModulationReport.h"
 #include "lv2/Lv2Ports.h"
+#include "support/Lv2Controls.h"
 #include "platform/AudioUnitHost.h"
 #include "platform/CFRef.h"
 #include "platform/Notifications.h"
@@ -110,7 +111,7 @@ TEST(EdgeHostSymbols, APluginThroughAnLv2HostFollowsLevels) {
   ASSERT_NE(plugin, nullptr);
   LilvInstance* instance = lilv_plugin_instantiate(plugin, 48000, nullptr);
   ASSERT_NE(instance, nullptr);
-  float controls[kLv2ControlPortCount] = {1000, 0, 1, 0, 1, -1, -1, -1, -1};  // preset 0: gain mode
+  Lv2Controls controls = Lv2ControlValues(0, 1);  // preset 0: gain mode
   for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
   std::vector<float> in(64, 0.5f), out(64);
   for (uint32_t c = 0; c < 2; ++c) {

@@ -214,4 +214,47 @@ TEST_F(EdgeThreads, ParameterValuesStayOpenToEveryThread) {
   EXPECT_EQ(gain, 0.5f);
 }
 
+// What the debug check of the thread contract asks: is a thread other than
+// the caller inside this side? Never for the thread inside itself.
+TEST(CallOwner, TellsWhetherAnotherThreadIsInside) {
+  AUCallOwner owner;
+  auto fromOtherThread = [&] {
+    bool held = false;
+    std::thread([&] { held = owner.HeldByOtherThread(); }).join();
+    return held;
+  };
+  EXPECT_FALSE(owner.HeldByOtherThread());
+  EXPECT_FALSE(fromOtherThread());
+  ASSERT_TRUE(owner.TryEnter());
+  ASSERT_TRUE(owner.TryEnter());  // nested
+  EXPECT_FALSE(owner.HeldByOtherThread());
+  EXPECT_TRUE(fromOtherThread());
+  owner.Leave();
+  EXPECT_TRUE(fromOtherThread()) << "still inside once";
+  owner.Leave();
+  EXPECT_FALSE(fromOtherThread());
+}
+
+// In debug builds a [render] hook called from another thread while a render
+// is under way stops the process, instead of racing the render over its
+// buffers and kernels.
+TEST_F(EdgeThreads, DebugBuildsStopARenderHookCalledBesideARender) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "the thread contract is checked in debug builds only";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const AudioUnitParameterEvent ramp = RampEvent(kParam_CutoffFrequency, 0, 32, 500.0f, 600.0f);
+  auto renderHookBesideARender = [&] {
+    InsideCall inside({{"Render", [](TestEffect& u) {
+                          AudioUnitRenderActionFlags flags = 0;
+                          return u.Render(flags, SampleTime(1e6), 64);
+                        }}});
+    RenderHook hook{fx.get(), &inside, &ramp};
+    fx->SetRenderNotification(&RenderHook::Notify, &hook);
+    RenderOnce(*fx, 0);
+  };
+  EXPECT_DEATH(renderHookBesideARender(), "hook called outside the render thread");
+#endif
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include "framework/AUParameterName.h"
 #include "platform/CFRef.h"
 #include "support/PrivateBusEnvironment.h"
+#include "support/PropertyNotices.h"
 #include "support/TestUnit.h"
 
 namespace {
@@ -49,16 +50,6 @@ FilterPtr OpenInitializedFilter(Float64 sampleRate = 44100.0) {
 std::string Text(CFStringRef s) {
   const char* text = s != nullptr ? CFStringGetCStringPtr(s, kCFStringEncodingUTF8) : nullptr;
   return text != nullptr ? text : "<none>";
-}
-
-// Records every change notice a unit sends.
-struct Notice {
-  AudioUnitPropertyID id;
-  AudioUnitScope scope;
-  AudioUnitElement element;
-};
-void RecordNotice(void* refCon, AudioUnit, AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element) {
-  static_cast<std::vector<Notice>*>(refCon)->push_back({id, scope, element});
 }
 
 // ---- parameters -----------------------------------------------------------------

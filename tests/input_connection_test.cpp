@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/ComponentSeam.h"
+#include "support/PropertyNotices.h"
 #include "support/TestUnit.h"
 #include "support/ThrownStatus.h"
 
@@ -115,18 +116,6 @@ OSStatus HostRender(AudioUnit instance, AudioUnitRenderActionFlags* flags,
 void* HostStorage(ComponentInstance instance) { return Source::Of(instance).unit.get(); }
 
 const AudioUnitHostOps kHostOps{&HostGetProperty, &HostRender, &HostStorage, nullptr, nullptr};
-
-struct Notice {
-  AudioUnitPropertyID id;
-  AudioUnitScope scope;
-  AudioUnitElement element;
-  bool operator==(const Notice&) const = default;
-};
-
-void RecordNotice(void* refCon, AudioUnit, AudioUnitPropertyID id, AudioUnitScope scope,
-                  AudioUnitElement element) {
-  static_cast<std::vector<Notice>*>(refCon)->push_back({id, scope, element});
-}
 
 CAStreamBasicDescription Format(UInt32 channels, Float64 rate = 44100.0) {
   CAStreamBasicDescription format;

@@ -9,7 +9,7 @@ if(QELVO_LV2_BUNDLES AND TARGET qelvo AND NOT QELVO_SANITIZE AND NOT QELVO_TSAN)
   if(LV2LS AND LV2APPLY AND JALV)
     add_test(NAME install_relocatable
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/install/install_test.sh ${PROJECT_BINARY_DIR}
-                     ${PROJECT_SOURCE_DIR} ${QELVO_DELIVERABLE_TARGETS})
+                     ${PROJECT_SOURCE_DIR} ${QELVO_DELIVERABLES})
     set_tests_properties(install_relocatable PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
   endif()
 endif()
@@ -20,7 +20,7 @@ if(QELVO_LV2_BUNDLES AND TARGET qelvo AND TARGET qelvo_man AND NOT QELVO_SANITIZ
    AND DPKG_DEB AND DPKG_SHLIBDEPS AND LV2LS AND LV2APPLY AND JALV)
   add_test(NAME install_debian_package
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/install/package_test.sh ${PROJECT_BINARY_DIR}
-                   ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION} ${QELVO_DELIVERABLE_TARGETS})
+                   ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION} ${QELVO_DELIVERABLES})
   set_tests_properties(install_debian_package PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 

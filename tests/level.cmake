@@ -2,7 +2,7 @@
 # posts level notifications, and a loadable object with its own listener copy
 # (the left-peak deliverable) whose symbols stay private, as a deliverable's do.
 add_library(level_module MODULE ${CMAKE_CURRENT_SOURCE_DIR}/level_module.cpp
-                                ${CMAKE_CURRENT_SOURCE_DIR}/support/PeakLeftTestVariant.cpp)
+                                ${QELVO_PEAK_LEFT_VARIANT_SOURCE})
 target_link_libraries(level_module PRIVATE qelvo_effect)
 set_target_properties(level_module PROPERTIES CXX_VISIBILITY_PRESET hidden)
 target_link_options(level_module PRIVATE -Wl,--exclude-libs,ALL)

@@ -5,13 +5,14 @@ qelvo_add_bundle(NAME QelvoProbe SUBTYPE Qprb VERSION 1.2.3 DISPLAY_NAME "Qelvo 
                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/support/LoaderProbe.cpp
                  OUTPUT_DIRECTORY ${QELVO_TEST_BUNDLE_DIR} NO_INSTALL)
 target_include_directories(QelvoProbe PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_compile_definitions(QelvoProbe PRIVATE QELVO_PROBE_IDENTIFIER="org.qelvo.audiounit.QelvoProbe")
+qelvo_bundle_identifier(probe_identifier QelvoProbe)
+target_compile_definitions(QelvoProbe PRIVATE QELVO_PROBE_IDENTIFIER="${probe_identifier}")
 
 # A framework effect as a bundle: the entry dispatcher, the effect base and the
 # level listener, all private to the shared object.
 qelvo_add_bundle(NAME QelvoLoaderEffect SUBTYPE Qlfx
                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/support/LoaderEffect.cpp
-                         ${CMAKE_CURRENT_SOURCE_DIR}/support/TestVariant.cpp
+                         ${QELVO_TEST_VARIANT_SOURCE}
                  LIBS qelvo_effect
                  OUTPUT_DIRECTORY ${QELVO_TEST_BUNDLE_DIR} NO_INSTALL)
 

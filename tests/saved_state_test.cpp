@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/PropertyNotices.h"
 #include "support/SavedStateSupport.h"
 
 using namespace saved_state_test;
@@ -62,23 +63,11 @@ StateUnitPtr OpenUnit(UInt32 inputs = 1, UInt32 outputs = 1, UInt32 groups = 0,
   return unit;
 }
 
-struct Notice {
-  AudioUnitPropertyID id;
-  AudioUnitScope scope;
-  AudioUnitElement element;
-  bool operator==(const Notice&) const = default;
-};
-
-void Record(void* refCon, AudioUnit, AudioUnitPropertyID id, AudioUnitScope scope,
-            AudioUnitElement element) {
-  static_cast<std::vector<Notice>*>(refCon)->push_back({id, scope, element});
-}
-
 void ListenToStateNotices(AUBase& unit, std::vector<Notice>& notices) {
   for (AudioUnitPropertyID id : {kAudioUnitProperty_CurrentPreset,
                                  kAudioUnitProperty_PresentPreset,
                                  kAudioUnitProperty_ElementCount})
-    unit.AddPropertyListener(id, Record, &notices);
+    unit.AddPropertyListener(id, RecordNotice, &notices);
 }
 
 CFRef<CFDictionaryRef> Save(AUBase& unit) {

@@ -8,8 +8,6 @@ list(APPEND QELVO_TOOL_TESTS tools_levels_test tools_bridge_levels_test)
 # and its command-line conventions.
 list(APPEND QELVO_TOOL_TESTS edge_files_special_test edge_files_outputs_test edge_process_interrupt_test
      tools_conventions_test)
-set(QELVO_DELIVERABLES AUQelvoBS1 AUQelvoBS2 AUQelvoBS3 AUQelvoBS4 AUQelvoBS5 AUQelvoBS6 AUQelvoBS7 AUQelvoBS8
-                       AUQelvoPeakLeft AUQelvoPeakRight)
 # The end-to-end tests need the bundles; without them they report a skip.
 if(TARGET AUQelvoBS7)
   set(QELVO_HAVE_BUNDLES 1)
@@ -22,12 +20,7 @@ foreach(test ${QELVO_TOOL_TESTS})
     target_compile_definitions(${test} PRIVATE QELVO_TOOL="$<TARGET_FILE:qelvo>"
                                                QELVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                QELVO_HAVE_BUNDLES=${QELVO_HAVE_BUNDLES})
-    add_dependencies(${test} qelvo)
-    foreach(bundle ${QELVO_DELIVERABLES})
-      if(TARGET ${bundle})
-        add_dependencies(${test} ${bundle})
-      endif()
-    endforeach()
+    add_dependencies(${test} qelvo qelvo_native_plugins)
   endif()
 endforeach()
 # The picture test opens a deliverable in its own process, from this build tree.

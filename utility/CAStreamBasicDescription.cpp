@@ -47,20 +47,6 @@ CAStreamBasicDescription::CAStreamBasicDescription(Float64 inSampleRate, UInt32 
   mReserved = 0;
 }
 
-void CAStreamBasicDescription::SetCanonical(UInt32 nChannels, bool interleaved) {
-  mFormatID = kAudioFormatLinearPCM;
-  mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
-  mBitsPerChannel = 32;
-  mChannelsPerFrame = nChannels;
-  mFramesPerPacket = 1;
-  if (interleaved) {
-    mBytesPerFrame = mBytesPerPacket = 4 * nChannels;
-  } else {
-    mBytesPerFrame = mBytesPerPacket = 4;
-    mFormatFlags |= kAudioFormatFlagIsNonInterleaved;
-  }
-}
-
 bool CAStreamBasicDescription::IsEqual(const AudioStreamBasicDescription& other,
                                        bool interpretingWildcards) const {
   if (interpretingWildcards) return *this == other;

@@ -60,8 +60,30 @@ class CAStreamBasicDescription : public AudioStreamBasicDescription {
   }
 
   // Linear PCM, 32-bit native float, packed, one frame per packet. Sample
-  // rate and reserved word are left alone.
-  void SetCanonical(UInt32 nChannels, bool interleaved);
+  // rate and reserved word are left alone. Inline, so host code that links
+  // no utility library (the real-time sanitizer's live host) can use it.
+  void SetCanonical(UInt32 nChannels, bool interleaved) {
+    mFormatID = kAudioFormatLinearPCM;
+    mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
+    mBitsPerChannel = 32;
+    mChannelsPerFrame = nChannels;
+    mFramesPerPacket = 1;
+    if (interleaved) {
+      mBytesPerFrame = mBytesPerPacket = 4 * nChannels;
+    } else {
+      mBytesPerFrame = mBytesPerPacket = 4;
+      mFormatFlags |= kAudioFormatFlagIsNonInterleaved;
+    }
+  }
+
+  // The canonical format at a sample rate: what every host side here hands
+  // a unit (one buffer per channel unless interleaved).
+  static CAStreamBasicDescription Canonical(Float64 sampleRate, UInt32 nChannels, bool interleaved = false) {
+    CAStreamBasicDescription format;
+    format.mSampleRate = sampleRate;
+    format.SetCanonical(nChannels, interleaved);
+    return format;
+  }
 
   // With wildcards: the matching equality. Without: every byte but mReserved.
   bool IsEqual(const AudioStreamBasicDescription& other, bool interpretingWildcards) const;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lv2/Lv2Ports.h"
+#include "support/Lv2Controls.h"
 #include "support/Lv2TestFeatures.h"
 
 namespace {
@@ -32,7 +33,7 @@ struct World {
 
 struct Instance {
   LilvInstance* instance;
-  float controls[kLv2ControlPortCount] = {1000, 0, 1, 0, 1, -1, -1, -1, -1};
+  Lv2Controls controls = Lv2ControlValues(0, 1);
   std::vector<float> in = std::vector<float>(256, 0.25f), out = std::vector<float>(256);
 
   Instance(const LilvPlugin* plugin, const LV2_Feature* const* features, uint32_t channels)

@@ -24,6 +24,7 @@
 #include "lv2/Lv2Ports.h"
 #include "platform/CFRef.h"
 #include "platform/Notifications.h"
+#include "support/Lv2Controls.h"
 #include "support/Lv2TestFeatures.h"
 #include "support/PrivateBusEnvironment.h"
 
@@ -154,7 +155,7 @@ TEST(Lv2Edition, RendersEveryPluginOverBlockLengthsAndRatesWithAutomation) {
       // No features at all: the wrapper has to cope without a URID map.
       LilvInstance* instance = lilv_plugin_instantiate(plugin, rate, nullptr);
       ASSERT_NE(instance, nullptr) << uri << " at " << rate;
-      float controls[kLv2ControlPortCount] = {1000, 0, 1, 0, 1, -1, -1, -1, -1};
+      Lv2Controls controls = Lv2ControlValues(0, 1);
       for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
       std::vector<std::vector<float>> in(channels, std::vector<float>(1024)), out = in;
       for (uint32_t c = 0; c < channels; ++c) {
@@ -209,7 +210,7 @@ TEST(Lv2Edition, OutputsShowTheModulationALevelCauses) {
   LilvInstance* instance = lilv_plugin_instantiate(plugin, 44100, nullptr);
   ASSERT_NE(instance, nullptr);
   // Preset 1, "LCH Count-Filter": follows BS7V0, level x 0.3 drives the cutoff.
-  float controls[kLv2ControlPortCount] = {1000, 0, 1, 1, 1, -1, -1, -1, -1};
+  Lv2Controls controls = Lv2ControlValues(1, 1);
   for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
   std::vector<float> in(64, 0.25f), out(64);
   for (uint32_t c = 0; c < 2; ++c) {
@@ -258,7 +259,9 @@ TEST(Lv2Edition, InPlacePortsRenderLikeSeparateOnes) {
     LilvInstance* instance = lilv_plugin_instantiate(plugin, 48000, nullptr);
     EXPECT_NE(instance, nullptr);
     if (instance == nullptr) return std::vector<float>();
-    float controls[kLv2ControlPortCount] = {700, 6, 1, 1, enabled, 0, 0, 0, 0};
+    Lv2Controls controls = Lv2ControlValues(1, enabled, 0);
+    controls[kLv2PortCutoff] = 700;
+    controls[kLv2PortResonance] = 6;
     for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
     std::vector<float> in = input, out(input.size());
     for (uint32_t c = 0; c < 2; ++c) {
@@ -418,7 +421,7 @@ long WakeUpsOnceAsleep(const std::string& status) {
 // A stereo host instance of one plug-in with its ports on this object.
 struct Hosted {
   LilvInstance* instance = nullptr;
-  float controls[kLv2ControlPortCount] = {1000, 0, 1, 0, 1, -1, -1, -1, -1};
+  Lv2Controls controls = Lv2ControlValues(0, 1);
   std::vector<float> in = std::vector<float>(1024, 0.25f), out[2] = {std::vector<float>(1024), std::vector<float>(1024)};
 
   Hosted(const std::string& uri, const LV2_Feature* const* features) {

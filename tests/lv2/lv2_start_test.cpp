@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lv2/Lv2Ports.h"
+#include "support/Lv2Controls.h"
 #include "platform/ComponentLoader.h"
 #include "support/FloatWav.h"
 #include "support/Lv2TestFeatures.h"
@@ -66,7 +67,7 @@ class Lv2Start : public ::testing::Test {
 
   // Renders one block of a constant input; answers whether any output sample is not zero.
   bool Sounds(LV2_Handle instance) {
-    float controls[kLv2ControlPortCount] = {1000, 0, 1, 1, 1, -1, -1, -1, -1};
+    Lv2Controls controls = Lv2ControlValues(1, 1);
     std::vector<float> in(256, 0.5f), out[2] = {std::vector<float>(256, 7.0f), std::vector<float>(256, 7.0f)};
     for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) descriptor_->connect_port(instance, p, &controls[p]);
     for (uint32_t c = 0; c < 2; ++c) {

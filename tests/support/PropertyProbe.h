@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/CFRef.h"
+#include "support/PropertyNotices.h"
 #include "support/TestUnit.h"
 #include "utility/CAAudioChannelLayout.h"
 
@@ -217,13 +218,6 @@ OSStatus StatusOf(F&& f) {
 }
 
 // Every change notice a unit sends for the registered IDs.
-struct Notice {
-  AudioUnitPropertyID id;
-  AudioUnitScope scope;
-  AudioUnitElement element;
-  bool operator==(const Notice&) const = default;
-};
-
 class NoticeLog {
  public:
   void Listen(AUBase& unit, std::initializer_list<AudioUnitPropertyID> ids) {

@@ -27,8 +27,9 @@ std::string FamilyText(int variant) {
 
 template <class T>
 bool ReadProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope, T* value) {
-  UInt32 size = sizeof(T);
-  return AudioUnitGetProperty(unit, id, scope, 0, value, &size) == noErr && size == sizeof(T);
+  const std::optional<T> read = ReadUnitProperty<T>(unit, id, scope);
+  if (read) *value = *read;
+  return read.has_value();
 }
 
 int ListInstalled() {
@@ -68,7 +69,7 @@ int RunInfoCommand(const InfoOptions& options) {
   AudioUnit au = unit.Unit();
 
   const UInt32 responseID = unit.FrequencyResponsePropertyID();
-  const std::optional<int> variant = VariantFromResponsePropertyID(responseID);
+  const std::optional<int> variant = unit.VariantIndex();
   std::printf("%s, version %s\n", unit.Name().c_str(), VersionText(static_cast<UInt32>(GetComponentVersion(au))).c_str());
   if (variant) std::printf("Follows the %s measures.\n", FamilyText(*variant).c_str());
 

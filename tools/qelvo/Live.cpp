@@ -20,6 +20,7 @@
 #include "tools/qelvo/LiveProcessor.h"
 #include "tools/qelvo/LiveRecorder.h"
 #include "tools/qelvo/LiveStatus.h"
+#include "tools/qelvo/PluginHost.h"
 #include "tools/qelvo/Render.h"
 #include "tools/qelvo/ToolError.h"
 
@@ -36,12 +37,7 @@ constexpr double kProvisionalRate = 48000;
 constexpr double kLiveBusWaitSeconds = 3;
 
 std::optional<ModulationReport> ReadReport(AudioUnit unit) {
-  ModulationReport report{};
-  UInt32 size = sizeof report;
-  if (AudioUnitGetProperty(unit, kModulationReportPropertyID, kAudioUnitScope_Global, 0, &report, &size) != noErr ||
-      size != sizeof report)
-    return std::nullopt;
-  return report;
+  return ReadUnitProperty<ModulationReport>(unit, kModulationReportPropertyID);
 }
 
 // The status line, redrawn in place on standard error.

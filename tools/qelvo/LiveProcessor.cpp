@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "platform/AudioUnitHost.h"
-#include "tools/qelvo/FloatFormat.h"
 #include "tools/qelvo/StatusNames.h"
 #include "tools/qelvo/ToolError.h"
+#include "utility/CAStreamBasicDescription.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ void LiveProcessor::Configure(double sampleRate, uint32_t channels) {
   if (channels_ != 0) AudioUnitUninitialize(unit_);
   channels_ = 0;
 
-  const AudioStreamBasicDescription format = PlanarFloatFormat(sampleRate, channels);
+  const CAStreamBasicDescription format = CAStreamBasicDescription::Canonical(sampleRate, channels);
   const std::string what = std::to_string(channels) + " channel" + (channels == 1 ? "" : "s") + " at " +
                            std::to_string(static_cast<long long>(sampleRate)) + " Hz";
   Set(unit_, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, &format, sizeof format, what.c_str());

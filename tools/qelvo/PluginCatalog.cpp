@@ -43,13 +43,6 @@ Component FindInstalledPlugin(const std::string& name) {
   throw UsageError(message);
 }
 
-std::optional<int> VariantFromResponsePropertyID(unsigned propertyID) {
-  if (propertyID == 67800) return 10;
-  if (propertyID == 67801) return 11;
-  if (propertyID >= 67802 && propertyID <= 67809) return static_cast<int>(propertyID - 67802);
-  return std::nullopt;
-}
-
 std::optional<PresetMeasure> MeasureForPreset(int variant, int preset) {
   KestSelection selection{};
   if (!SelectKest(variant, preset, &selection) || selection.keyIndex < 0 || selection.keyIndex >= kKestKeyCount)

@@ -22,19 +22,14 @@ std::vector<InstalledPlugin> InstalledPlugins();
 // otherwise a usage error listing what is installed and where it looked.
 Component FindInstalledPlugin(const std::string& name);
 
-// The family a deliverable belongs to, told by its frequency-response
-// property ID: 67802..67809 are bands 1..8, 67800 and 67801 the left and
-// right peak. Answers the variant index (band n: n - 1, peaks 10 and 11).
-std::optional<int> VariantFromResponsePropertyID(unsigned propertyID);
-
 struct PresetMeasure {
   std::string symbol;  // the measure followed, "BS7V0"
   double scale = 0;    // applied to each level before the mapping
   bool filterMode = false;
 };
 
-// The measure a preset number follows in a family; empty for numbers
-// outside the family.
+// The measure a preset number follows in a family (a unit's variant index,
+// PluginInstance::VariantIndex); empty for numbers outside the family.
 std::optional<PresetMeasure> MeasureForPreset(int variant, int preset);
 
 // The measures some preset of a family follows, in preset order, each once.

@@ -4,18 +4,10 @@
 
 #include "platform/AudioUnitHost.h"
 #include "platform/ComponentLoader.h"
-#include "tools/qelvo/FloatFormat.h"
 #include "tools/qelvo/PluginCatalog.h"
 #include "tools/qelvo/StatusNames.h"
 #include "tools/qelvo/ToolError.h"
-
-namespace {
-
-// The frequency-response property of every deliverable lies in this range.
-constexpr UInt32 kFirstResponsePropertyID = 67800;
-constexpr UInt32 kLastResponsePropertyID = 67809;
-
-}  // namespace
+#include "utility/CAStreamBasicDescription.h"
 
 std::string StringOf(CFStringRef s) {
   if (s == nullptr || CFGetTypeID(s) != CFStringGetTypeID()) return {};
@@ -41,7 +33,7 @@ PluginInstance::~PluginInstance() {
 }
 
 void PluginInstance::SetFormat(double sampleRate, UInt32 channels) {
-  const AudioStreamBasicDescription format = PlanarFloatFormat(sampleRate, channels);
+  const CAStreamBasicDescription format = CAStreamBasicDescription::Canonical(sampleRate, channels);
   for (AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output}) {
     const OSStatus status =
         AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, scope, 0, &format, sizeof format);
@@ -162,15 +154,19 @@ float PluginInstance::GetParameter(AudioUnitParameterID id) const {
   return value;
 }
 
+std::optional<UnitIdentity> PluginInstance::Identity() const {
+  return ReadUnitProperty<UnitIdentity>(unit_, kUnitIdentityPropertyID);
+}
+
+std::optional<int> PluginInstance::VariantIndex() const {
+  const std::optional<UnitIdentity> identity = Identity();
+  if (!identity) return std::nullopt;
+  return identity->mVariantIndex;
+}
+
 UInt32 PluginInstance::FrequencyResponsePropertyID() const {
-  for (UInt32 id = kFirstResponsePropertyID; id <= kLastResponsePropertyID; ++id) {
-    UInt32 size = 0;
-    Boolean writable = false;
-    if (AudioUnitGetPropertyInfo(unit_, id, kAudioUnitScope_Global, 0, &size, &writable) == noErr &&
-        size == kFrequencyResponsePoints * sizeof(FrequencyResponsePoint))
-      return id;
-  }
-  return 0;
+  const std::optional<UnitIdentity> identity = Identity();
+  return identity ? identity->mFrequencyResponsePropertyID : 0;
 }
 
 std::vector<double> PluginInstance::FrequencyResponse(const std::vector<double>& frequencies) const {

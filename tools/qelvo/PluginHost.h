@@ -3,11 +3,14 @@
 // fed through a render callback on input 0 and rendered with AudioUnitRender.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "effect/UnitIdentity.h"
 #include "platform/AudioTypes.h"
 #include "platform/CFRef.h"
+#include "platform/ComponentSeam.h"
 
 struct PresetDescription {
   int number = 0;
@@ -52,9 +55,13 @@ class PluginInstance {
   void SetParameter(AudioUnitParameterID id, float value);
   float GetParameter(AudioUnitParameterID id) const;
 
-  // The ID of the deliverable's frequency-response property, found by asking
-  // for the 8192-byte global property among the IDs the family uses; 0 when
-  // the unit answers none.
+  // Which deliverable the unit is, as it says itself (effect/UnitIdentity.h);
+  // empty for a unit that does not answer the identity property.
+  std::optional<UnitIdentity> Identity() const;
+  // The variant index of the identity: which measures the presets follow.
+  std::optional<int> VariantIndex() const;
+  // The ID of the unit's frequency-response property, from its identity; 0
+  // when it has none.
   UInt32 FrequencyResponsePropertyID() const;
   // Magnitudes at up to 512 frequencies (Hz), for the current parameters; the
   // unit must be initialised.
@@ -80,6 +87,17 @@ class PluginInstance {
   const float* const* input_ = nullptr;  // valid during Render only
   std::vector<unsigned char> outputList_;
 };
+
+// A fixed-size property of a unit, read whole; empty when the unit refuses
+// it or answers another size.
+template <class T>
+std::optional<T> ReadUnitProperty(AudioUnit unit, AudioUnitPropertyID id,
+                                  AudioUnitScope scope = kAudioUnitScope_Global) {
+  T value{};
+  UInt32 size = sizeof value;
+  if (AudioUnitGetProperty(unit, id, scope, 0, &value, &size) != noErr || size != sizeof value) return std::nullopt;
+  return value;
+}
 
 // Text of a value reference that holds a string; empty otherwise.
 std::string StringOf(CFStringRef s);

@@ -135,7 +135,7 @@ std::string LevelsText(const RenderStats& stats, bool live, bool fromFile, const
 
 std::optional<PresetMeasure> FollowedMeasure(const PluginInstance& unit, const std::optional<PresetDescription>& preset) {
   if (!preset) return std::nullopt;
-  const std::optional<int> variant = VariantFromResponsePropertyID(unit.FrequencyResponsePropertyID());
+  const std::optional<int> variant = unit.VariantIndex();
   if (!variant) return std::nullopt;
   return MeasureForPreset(*variant, preset->number);
 }
@@ -244,7 +244,7 @@ int RunRenderCommand(const RenderCommandOptions& options) {
                 (measure->filterMode ? "filter" : "gain") + " mode), " + std::to_string(options.block) +
                 " frames per slice");
     if (!options.levelsFile.empty()) {
-      const std::optional<int> variant = VariantFromResponsePropertyID(unit.FrequencyResponsePropertyID());
+      const std::optional<int> variant = unit.VariantIndex();
       LevelSymbolCheck check{levelsName, unit.Name(), variant ? FamilyMeasures(*variant) : std::vector<std::string>{},
                              AllMeasureNames(), measure->symbol,
                              "preset " + std::to_string(preset->number) + " \"" + preset->name + "\""};

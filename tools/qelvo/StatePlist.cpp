@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/WideNumber.h"
 #include "tools/qelvo/AtomicOutput.h"
 #include "tools/qelvo/InputFile.h"
 #include "tools/qelvo/PluginHost.h"
@@ -28,16 +29,10 @@ plist_t ToNode(CFTypeRef value, int depth) {
   if (type == CFStringGetTypeID()) return plist_new_string(StringOf(static_cast<CFStringRef>(value)).c_str());
   if (type == CFBooleanGetTypeID()) return plist_new_bool(CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? 1 : 0);
   if (type == CFNumberGetTypeID()) {
-    CFNumberRef n = static_cast<CFNumberRef>(value);
-    if (CFNumberIsFloatType(n)) {
-      double d = 0;
-      CFNumberGetValue(n, kCFNumberDoubleType, &d);
-      return plist_new_real(d);
-    }
-    int64_t i = 0;
-    CFNumberGetValue(n, kCFNumberSInt64Type, &i);
+    const WideNumber number = ReadWideNumber(static_cast<CFNumberRef>(value));
+    if (number.isFloat) return plist_new_real(number.real);
     // Integers are stored as 64-bit patterns; negative ones read back alike.
-    return plist_new_uint(static_cast<uint64_t>(i));
+    return plist_new_uint(static_cast<uint64_t>(number.integer));
   }
   if (type == CFDataGetTypeID()) {
     CFDataRef d = static_cast<CFDataRef>(value);

@@ -1,0 +1,113 @@
+# The plug-in table (variants/deliverables.cmake) and what one row of it gives.
+# A row travels as one list element, "name:subtype:variant:property".
+#
+#   qelvo_read_deliverables(<table file> <rows var>)
+#       Reads the table; every mistake stops the configure at its row.
+#   qelvo_deliverable_fields(<row> <name var> <subtype var> <variant var> <property var>)
+#   qelvo_deliverable_names(<names var> <row>...)
+#   qelvo_find_deliverable(<row var> <name> <row>...)
+#   qelvo_deliverable_values_source(<row> <path var>)
+#       Writes the row's values source (variants/VariantValues.cpp.in) into
+#       the build tree and answers its path.
+#   qelvo_bundle_identifier(<var> <name>), qelvo_view_factory_class(<var> <name>)
+#       The bundle identifier and the editor view's factory class of a plug-in;
+#       the manifest, the values source and the view's placeholder all ask here.
+
+set(QELVO_BUNDLE_IDENTIFIER_PREFIX org.qelvo.audiounit.)
+set(QELVO_VARIANT_VALUES_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/../variants/VariantValues.cpp.in)
+# IDs from here up belong to the units; the framework answers those below.
+set(QELVO_FIRST_UNIT_PROPERTY_ID 64000)
+
+function(qelvo_bundle_identifier out name)
+  set(${out} ${QELVO_BUNDLE_IDENTIFIER_PREFIX}${name} PARENT_SCOPE)
+endfunction()
+
+function(qelvo_view_factory_class out name)
+  set(${out} ${name}_ViewFactory PARENT_SCOPE)
+endfunction()
+
+# One row of the table. A macro, so that it appends to the list of the
+# qelvo_read_deliverables call that includes the table; CMake names the
+# table's file and line with any error raised here.
+macro(qelvo_deliverable name subtype variant property)
+  if(NOT DEFINED _qelvo_table)
+    message(FATAL_ERROR "qelvo_deliverable: rows are read through qelvo_read_deliverables")
+  endif()
+  if(NOT "${ARGN}" STREQUAL "")
+    message(FATAL_ERROR "qelvo_deliverable(${name}): four columns (name, subtype, variant, response property); extra: ${ARGN}")
+  endif()
+  if(NOT "${name}" MATCHES "^[A-Za-z][A-Za-z0-9_]*$")
+    message(FATAL_ERROR "qelvo_deliverable: name '${name}' must be a letter, then letters, digits or '_'")
+  endif()
+  if(NOT "${subtype}" MATCHES "^[A-Za-z0-9_][A-Za-z0-9_][A-Za-z0-9_][A-Za-z0-9_]$")
+    message(FATAL_ERROR "qelvo_deliverable(${name}): subtype '${subtype}' must be four letters, digits or '_'")
+  endif()
+  if(NOT "${variant}" MATCHES "^[0-9]+$" OR variant GREATER 2147483647)
+    message(FATAL_ERROR "qelvo_deliverable(${name}): variant '${variant}' must be a number: 0..7 for bands 1..8, 10 or 11 for the left or right peak")
+  endif()
+  if(NOT "${property}" MATCHES "^[0-9]+$" OR property LESS QELVO_FIRST_UNIT_PROPERTY_ID OR property GREATER 4294967295)
+    message(FATAL_ERROR "qelvo_deliverable(${name}): response property '${property}' must be a number from ${QELVO_FIRST_UNIT_PROPERTY_ID} (below are the framework's) to 4294967295")
+  endif()
+  foreach(_qelvo_other ${_qelvo_table})
+    qelvo_deliverable_fields(${_qelvo_other} _qelvo_n _qelvo_s _qelvo_v _qelvo_p)
+    if(_qelvo_n STREQUAL "${name}" OR _qelvo_s STREQUAL "${subtype}" OR _qelvo_p EQUAL "${property}")
+      message(FATAL_ERROR "qelvo_deliverable(${name} ${subtype} ${variant} ${property}): name, subtype and response property must differ from those of ${_qelvo_n} (${_qelvo_s}, ${_qelvo_p})")
+    endif()
+  endforeach()
+  list(APPEND _qelvo_table "${name}:${subtype}:${variant}:${property}")
+endmacro()
+
+function(qelvo_read_deliverables table out)
+  if(NOT EXISTS "${table}")
+    message(FATAL_ERROR "no plug-in table at ${table}")
+  endif()
+  set(_qelvo_table "")
+  include(${table})
+  if(NOT _qelvo_table)
+    message(FATAL_ERROR "${table}: the plug-in table has no rows")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${table})
+  set(${out} ${_qelvo_table} PARENT_SCOPE)
+endfunction()
+
+function(qelvo_deliverable_fields row name subtype variant property)
+  string(REPLACE ":" ";" fields "${row}")
+  list(GET fields 0 n)
+  list(GET fields 1 s)
+  list(GET fields 2 v)
+  list(GET fields 3 p)
+  set(${name} ${n} PARENT_SCOPE)
+  set(${subtype} ${s} PARENT_SCOPE)
+  set(${variant} ${v} PARENT_SCOPE)
+  set(${property} ${p} PARENT_SCOPE)
+endfunction()
+
+function(qelvo_deliverable_names out)
+  set(names)
+  foreach(row ${ARGN})
+    qelvo_deliverable_fields(${row} name subtype variant property)
+    list(APPEND names ${name})
+  endforeach()
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()
+
+function(qelvo_find_deliverable out wanted)
+  foreach(row ${ARGN})
+    qelvo_deliverable_fields(${row} name subtype variant property)
+    if(name STREQUAL wanted)
+      set(${out} ${row} PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  qelvo_deliverable_names(names ${ARGN})
+  message(FATAL_ERROR "no plug-in '${wanted}' in the table; it has: ${names}")
+endfunction()
+
+function(qelvo_deliverable_values_source row out)
+  qelvo_deliverable_fields(${row} QELVO_VALUES_NAME subtype QELVO_VALUES_VARIANT QELVO_VALUES_PROPERTY)
+  qelvo_bundle_identifier(QELVO_VALUES_IDENTIFIER ${QELVO_VALUES_NAME})
+  qelvo_view_factory_class(QELVO_VALUES_VIEW_CLASS ${QELVO_VALUES_NAME})
+  set(path ${CMAKE_BINARY_DIR}/variants/${QELVO_VALUES_NAME}Values.cpp)
+  configure_file(${QELVO_VARIANT_VALUES_TEMPLATE} ${path} @ONLY)
+  set(${out} ${path} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,20 @@
+# cmake -DLV2INFO=... -DURI=... -DSYMBOLS_PROGRAM=... -P lv2info_ports.cmake
+# lv2info lists the plug-in's control ports with the symbols the description
+# program gives from the parameter table, in the same order.
+execute_process(COMMAND ${SYMBOLS_PROGRAM} --control-symbols OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR symbols STREQUAL "")
+  message(FATAL_ERROR "${SYMBOLS_PROGRAM} --control-symbols failed (${status})")
+endif()
+execute_process(COMMAND ${LV2INFO} ${URI} OUTPUT_VARIABLE info RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "lv2info ${URI} failed (${status}):\n${info}")
+endif()
+string(STRIP "${symbols}" symbols)
+string(REPLACE "\n" ";" symbols "${symbols}")
+set(pattern "")
+foreach(symbol ${symbols})
+  string(APPEND pattern "Symbol: +${symbol}\n.*")
+endforeach()
+if(NOT info MATCHES "${pattern}")
+  message(FATAL_ERROR "lv2info ${URI} does not list the control ports ${symbols} in that order:\n${info}")
+endif()
