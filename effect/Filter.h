@@ -43,6 +43,9 @@ class Filter : public AUEffectBase {
   bool SupportsTail() override;
 
   AUKernelBase* NewKernel() override;
+  // [render] Two channels or more, one buffer each: all channels in one pass.
+  OSStatus ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
+                              AudioBufferList& outBuffer, UInt32 inFramesToProcess) override;
 
  private:
   OSStatus GetEditorView(void* outData);
