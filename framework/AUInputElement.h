@@ -21,6 +21,7 @@ class AUInputElement : public AUIOElement {
   // A new format gets fresh memory (or descriptor room) while the unit is initialized.
   OSStatus SetStreamFormat(const CAStreamBasicDescription& format) override;
   bool NeedsBufferSpace() const override { return IsCallback(); }
+  AUInputElement* AsInputElement() final { return this; }
 
   EInputType GetInputType() const { return mInputType.load(std::memory_order_acquire); }
   bool IsActive() const { return GetInputType() != kNoInput; }

@@ -12,4 +12,5 @@ class AUOutputElement : public AUIOElement {
   // A new format gets fresh memory while the unit is initialized.
   OSStatus SetStreamFormat(const CAStreamBasicDescription& format) override;
   bool NeedsBufferSpace() const override { return true; }
+  AUOutputElement* AsOutputElement() final { return this; }
 };
