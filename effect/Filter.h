@@ -53,6 +53,9 @@ class Filter : public AUEffectBase {
 
   // [control; uninitialized] One per channel, at initialization.
   AUKernelBase* NewKernel() override;
+  // [render] Two channels or more, one buffer each: all channels in one pass.
+  OSStatus ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
+                              AudioBufferList& outBuffer, UInt32 inFramesToProcess) override;
 
  private:
   OSStatus GetEditorView(void* outData);

@@ -27,13 +27,50 @@ class FilterKernel : public AUKernelBase {
   // [render; initialized] Filter mode walks consecutive samples and ignores `channelStride`; gain
   // mode steps by it. `silence` is left as the effect set it. Filter mode
   // clears the history after a slice that left it beyond kMaxHistory or not
-  // finite; the slice itself is rendered as it comes.
+  // finite; the slice itself is rendered as it comes. Gain mode reads the
+  // gain modulation factor afresh for every eight samples (every sample
+  // when they are not consecutive), so a new level takes effect mid-slice.
   void Process(const float* source, float* destination, unsigned frames,
                unsigned channelStride, bool& silence) override;
 
   // [render] Replaces the coefficients; the history and the remembered cutoff and
   // resonance are not touched.
   void CalculateLopassParams(double cutoff, double resonance);
+
+  // ---- the steps of Process, for an effect that runs several channels in
+  // one pass (each channel keeps its own coefficients and history) -------------
+
+  // The normalised cutoff and the limited resonance of one slice.
+  struct Settings {
+    double cutoff;
+    double resonance;
+  };
+  // The previous two inputs and outputs of the recursion.
+  struct History {
+    double x1, x2, y1, y2;
+  };
+
+  // [render] Reads the gain parameter (below 0.01 it puts every instance into
+  // filter mode) and then the mode: true for filter mode.
+  bool FilterModeNow();
+  // [render] The cutoff and resonance parameters and the cutoff factor,
+  // limited and normalised at the owner's sample rate.
+  Settings ReadSettings();
+  // [render] New coefficients when the settings differ from those the
+  // current ones were made for (a NaN always differs).
+  void FollowSettings(const Settings& settings);
+  // [render] The recursion over consecutive samples with the current
+  // coefficients, then the history check.
+  void RenderFilter(const float* source, float* destination, unsigned frames);
+  // [render] Gain mode with the gain parameter already read.
+  void RenderGain(const float* source, float* destination, unsigned frames, unsigned channelStride,
+                  float gain);
+
+  // [render]
+  History GetHistory() const { return {x1, x2, y1, y2}; }
+  // [render] Keeps the history for the next slice, or silence when any value is beyond
+  // kMaxHistory or not finite.
+  void KeepHistory(const History& history);
 
   // [render] Magnitude of the current coefficients at `frequency` Hz, at the
   // owner's sample rate. The unit's curve uses coefficients of its own.
@@ -43,10 +80,6 @@ class FilterKernel : public AUKernelBase {
   const FilterCoefficients& Coefficients() const { return mCoefficients; }
 
  private:
-  void ProcessFilter(const float* source, float* destination, unsigned frames);
-  void ProcessGain(const float* source, float* destination, unsigned frames,
-                   unsigned channelStride);
-
   FilterCoefficients mCoefficients;
   double x1 = 0.0, x2 = 0.0;  // previous two inputs
   double y1 = 0.0, y2 = 0.0;  // previous two outputs

@@ -146,19 +146,20 @@ OSStatus AUBase::Reset(AudioUnitScope, AudioUnitElement) {
 // ---- elements ----------------------------------------------------------------------
 
 AUInputElement* AUBase::GetInput(AudioUnitElement inElement) {
-  auto* input = dynamic_cast<AUInputElement*>(Inputs().SafeGetElement(inElement));
+  AUInputElement* input = Inputs().SafeGetElement(inElement)->AsInputElement();
   if (input == nullptr) throw OSStatus(kAudioUnitErr_InvalidElement);
   return input;
 }
 
 AUOutputElement* AUBase::GetOutput(AudioUnitElement inElement) {
-  auto* output = dynamic_cast<AUOutputElement*>(Outputs().SafeGetElement(inElement));
+  AUOutputElement* output = Outputs().SafeGetElement(inElement)->AsOutputElement();
   if (output == nullptr) throw OSStatus(kAudioUnitErr_InvalidElement);
   return output;
 }
 
 bool AUBase::HasInput(AudioUnitElement inElement) {
-  auto* input = dynamic_cast<AUInputElement*>(Inputs().GetElement(inElement));
+  AUElement* element = Inputs().GetElement(inElement);
+  AUInputElement* input = element != nullptr ? element->AsInputElement() : nullptr;
   return input != nullptr && input->IsActive();
 }
 

@@ -359,6 +359,12 @@ OSStatus AUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFl
 bool AUEffectBase::IsInputSilent(AudioUnitRenderActionFlags inActionFlags,
                                  UInt32 inFramesToProcess) {
   bool silent = (inActionFlags & kAudioUnitRenderAction_OutputIsSilence) != 0;
+  // Sound only restarts the timeout, which does not need the limit: the two
+  // questions and the conversion are for silent input alone.
+  if (!silent) {
+    mSilentTimeout.Process(inFramesToProcess, 0, silent);
+    return silent;
+  }
 
   const double seconds = GetLatency() + GetTailTime();
   const double frames = seconds * GetSampleRate();

@@ -24,6 +24,7 @@ class AUInputElement : public AUIOElement {
   OSStatus SetStreamFormat(const CAStreamBasicDescription& format) override;
   // [any]
   bool NeedsBufferSpace() const override { return IsCallback(); }
+  AUInputElement* AsInputElement() final { return this; }
 
   // [any] The input type is read whole; the render re-reads it after a pull.
   EInputType GetInputType() const { return mInputType.load(std::memory_order_acquire); }

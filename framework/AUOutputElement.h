@@ -13,4 +13,5 @@ class AUOutputElement : public AUIOElement {
   OSStatus SetStreamFormat(const CAStreamBasicDescription& format) override;
   // [any]
   bool NeedsBufferSpace() const override { return true; }
+  AUOutputElement* AsOutputElement() final { return this; }
 };

@@ -17,6 +17,8 @@
 class AUBase;
 class AUElement;
 class AUIOElement;
+class AUInputElement;
+class AUOutputElement;
 
 // The stored state of one parameter: a constant value, or a ramp positioned
 // relative to the render slice it was stored for. Control threads set values
@@ -94,6 +96,10 @@ class AUElement {
 
   // [any]
   AUBase* GetAudioUnit() const { return mAudioUnit; }
+  // The element as an input or output bus, or null: the render path asks
+  // every call, and a virtual call costs a fraction of a dynamic_cast.
+  virtual AUInputElement* AsInputElement() { return nullptr; }
+  virtual AUOutputElement* AsOutputElement() { return nullptr; }
   bool UsesIndexedParameters() const { return mUseIndexedParameters; }
 
   // [control] The parameter list.

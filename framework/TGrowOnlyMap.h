@@ -35,8 +35,13 @@ class TGrowOnlyMap {
     }
   }
 
-  // [any] The stored value, or null.
+  // [any] The stored value, or null. A small key present is found in one load.
   Value* Find(Key key) const {
+    if (key < kDirectKeys) {
+      if (Node* direct = mDirect[key].load(std::memory_order_acquire)) return &direct->value;
+    }
+    // Also for a small key not yet in its slot: Emplace fills the slot
+    // after linking the node, and a walk may already have met it.
     Node* found = Search(key, nullptr);
     return found != nullptr ? &found->value : nullptr;
   }
@@ -54,6 +59,7 @@ class TGrowOnlyMap {
                               std::memory_order_relaxed);
     // Level 0 first: from then on every walk and lookup can meet the node.
     for (int level = 0; level < height; ++level) Link(preds[level], level).store(node, std::memory_order_release);
+    if (key < kDirectKeys) mDirect[key].store(node, std::memory_order_release);
     mSize.store(mSize.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     return {&node->value, true};
   }
@@ -72,6 +78,10 @@ class TGrowOnlyMap {
 
  private:
   static constexpr int kLevels = 16;
+  // Keys below this (parameter IDs mostly are) also have a slot of their own:
+  // a render asks for a few parameters per call, and a search from the top
+  // level costs a hundred instructions or more each time.
+  static constexpr Key kDirectKeys = 16;
 
   struct Node {
     Node(Key k, const Value& v, int h) : key(k), value(v), height(h) {}
@@ -113,5 +123,6 @@ class TGrowOnlyMap {
   }
 
   mutable std::atomic<Node*> mHead[kLevels] = {};
+  std::atomic<Node*> mDirect[kDirectKeys] = {};
   std::atomic<size_t> mSize{0};
 };

@@ -107,6 +107,36 @@ TEST(EdgeParametersConcurrency, IdsAddedWhileTheRenderThreadReadsTheParameters) 
   testX.store(0);
 }
 
+// Small IDs also live in slots of their own; a reader that finds one must
+// find it whole, with the value it was added with, and once found it stays.
+TEST(EdgeParametersConcurrency, SmallIdsAddedWhileAReaderLooksThemUp) {
+  constexpr AudioUnitParameterID kIds = 40;  // inside and beyond the slots
+  for (int round = 0; round < 50; ++round) {
+    AUElement element(nullptr);
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::thread reader([&] {
+      std::vector<bool> seen(kIds, false);
+      while (!done.load()) {
+        for (AudioUnitParameterID id = 0; id < kIds; ++id) {
+          if (element.HasParameter(id)) {
+            if (element.GetParameter(id) != static_cast<float>(id) + 0.5f) ++wrong;
+            seen[id] = true;
+          } else if (seen[id]) {
+            ++wrong;  // gone again
+          }
+        }
+      }
+    });
+    // Descending, so each new node links in front of the others.
+    for (AudioUnitParameterID id = kIds; id-- > 0;) element.SetParameter(id, static_cast<float>(id) + 0.5f);
+    done = true;
+    reader.join();
+    ASSERT_EQ(wrong.load(), 0) << "round " << round;
+    EXPECT_EQ(element.GetNumberOfParameters(), kIds);
+  }
+}
+
 TEST(EdgeParametersConcurrency, TwoControlThreadsChangingThePresetName) {
   TestEffectPtr fx = OpenTestEffect(2, 2);
   std::atomic<int> unexpected{0}, accepted{0};

@@ -3,14 +3,19 @@
 // and the matching of presets and parameters.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "support/ToolErrorText.h"
 #include "support/ToolTestFiles.h"
 #include "tools/qelvo/AtomicOutput.h"
 #include "tools/qelvo/AudioFile.h"
 #include "tools/qelvo/BridgeMap.h"
+#include "tools/qelvo/Interleave.h"
 #include "tools/qelvo/LevelCsv.h"
 #include "tools/qelvo/StatePlist.h"
 #include "tools/qelvo/ToolError.h"
@@ -311,6 +316,50 @@ TEST(UnitChoices, PresetsByNumberOrNameAndParametersByNamePrefixOrID) {
   for (const Bad& b : bad) EXPECT_NE(ErrorOf([&] { ResolveParameter(params, b.text, "U"); }).find(b.message), std::string::npos) << b.text;
   // Every parameter is listed with its range for an unknown name.
   EXPECT_NE(ErrorOf([&] { ResolveParameter(params, "q=1", "U"); }).find("1  resonance (-20 to 20 dB)"), std::string::npos);
+}
+
+// Frames of a file to the unit's buffers and back, bit for bit: every
+// channel count, frame counts on both sides of the four-frame steps, and
+// bit patterns arithmetic would change (NaN payloads, -0, infinities).
+TEST(Interleave, MovesEverySampleBitForBitBothWays) {
+  std::mt19937 random(5);
+  for (size_t channels = 1; channels <= 3; ++channels) {
+    for (size_t frames : {0, 1, 3, 4, 5, 8, 37}) {
+      std::vector<float> interleaved(channels * frames);
+      for (float& x : interleaved) x = std::bit_cast<float>(static_cast<uint32_t>(random()));
+      if (!interleaved.empty()) interleaved[0] = -0.0f;
+      std::vector<std::vector<float>> planar(channels, std::vector<float>(frames));
+      std::vector<float*> to;
+      std::vector<const float*> from;
+      for (auto& c : planar) to.push_back(c.data()), from.push_back(c.data());
+      Deinterleave(interleaved.data(), to.data(), channels, frames);
+      for (size_t f = 0; f < frames; ++f)
+        for (size_t c = 0; c < channels; ++c)
+          ASSERT_EQ(std::bit_cast<uint32_t>(planar[c][f]), std::bit_cast<uint32_t>(interleaved[f * channels + c]))
+              << channels << " channels, " << frames << " frames: frame " << f << ", channel " << c;
+      std::vector<float> back(interleaved.size(), 1.0f);
+      Interleave(from.data(), back.data(), channels, frames);
+      for (size_t i = 0; i < back.size(); ++i)
+        ASSERT_EQ(std::bit_cast<uint32_t>(back[i]), std::bit_cast<uint32_t>(interleaved[i]))
+            << channels << " channels, " << frames << " frames: sample " << i;
+    }
+  }
+}
+
+TEST(Interleave, CountsWhatAnIntegerFormatWouldClip) {
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const float justAbove = std::nextafter(1.0f, 2.0f);
+  const std::vector<float> samples = {1.0f, -1.0f, justAbove, -justAbove, nan, inf, -inf, 0.0f, 0.5f,
+                                      -0.0f, 2.0f, -nan, 1.0f};
+  // Every start and length, so each sample is met in the four-wide steps and
+  // in the tail.
+  for (size_t start = 0; start < samples.size(); ++start) {
+    for (size_t n = 0; start + n <= samples.size(); ++n) {
+      long long expected = 0;
+      for (size_t i = start; i < start + n; ++i) expected += !(std::fabs(samples[i]) <= 1.0f);
+      ASSERT_EQ(CountBeyondFullScale(samples.data() + start, n), expected) << "from " << start << ", " << n;
+    }
+  }
 }
 
 }  // namespace

@@ -39,6 +39,23 @@ TEST(FloatingPointModeTest, ScopeSetsDenormalBitsAndRestoresExactly) {
   EXPECT_EQ(GETCSR(), original);
 }
 
+// A thread that already runs in the mode: the scope changes nothing on entry,
+// and still puts back a flag the render raised.
+TEST(FloatingPointModeTest, AlreadyInTheModeTheRegisterStillComesBackExactly) {
+  const int original = GETCSR();
+  const int start = (original & ~0x3F) | 0x8040;  // no flag raised yet
+  SETCSR(start);
+  {
+    CADenormalsAreZeroScope scope;
+    EXPECT_EQ(GETCSR(), start);
+    EXPECT_EQ(Multiply(FLT_MIN, 0.5f), 0.0f);  // underflow and inexact, flushed to zero
+    EXPECT_NE(GETCSR(), start);
+  }
+  const int after = GETCSR();
+  SETCSR(original);
+  EXPECT_EQ(after, start);
+}
+
 TEST(FloatingPointModeTest, DenormalsAreZeroInsideTheScopeOnly) {
   const float denormal = FLT_MIN / 4.0f;  // exact: a power of two
   ASSERT_GT(denormal, 0.0f);

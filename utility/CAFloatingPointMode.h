@@ -14,13 +14,19 @@ inline void SETCSR(int value) { _mm_setcsr(static_cast<unsigned>(value)); }
 
 // Sets flush-to-zero and denormals-are-zero for its lifetime and restores the
 // register exactly as it was, exception flags included, however the scope is
-// left.
+// left. Loading the register is the costly part: a thread that already runs
+// in this mode (many audio hosts set it) is left alone, and the register is
+// loaded again on the way out only when it changed meanwhile (the mode was
+// set here, or the render raised a new exception flag).
 class CADenormalsAreZeroScope {
  public:
   CADenormalsAreZeroScope() : mSaved(GETCSR()) {
-    SETCSR(mSaved | kMXCSR_FlushToZero | kMXCSR_DenormalsAreZero);
+    const int wanted = mSaved | kMXCSR_FlushToZero | kMXCSR_DenormalsAreZero;
+    if (wanted != mSaved) SETCSR(wanted);
   }
-  ~CADenormalsAreZeroScope() { SETCSR(mSaved); }
+  ~CADenormalsAreZeroScope() {
+    if (GETCSR() != mSaved) SETCSR(mSaved);
+  }
   CADenormalsAreZeroScope(const CADenormalsAreZeroScope&) = delete;
   CADenormalsAreZeroScope& operator=(const CADenormalsAreZeroScope&) = delete;
 

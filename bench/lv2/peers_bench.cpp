@@ -217,6 +217,11 @@ const float kSwhCutoff = static_cast<float>(1000.0 / kRate);  // these cutoffs a
 BENCHMARK_CAPTURE(BM_LowPass, qelvo_filter_mode, Peer{"qelvo", "https://qelvo.org/plugins/AUQelvoBS7",
                                                       {{"preset", 1.0f}, {"cutoff", 1000.0f}}})
     ->Unit(benchmark::kMillisecond);
+// The gain path: preset 0 ("LCH Count-Gain") at unity, the fixed cost per
+// call against a two-multiplication loop.
+BENCHMARK_CAPTURE(BM_LowPass, qelvo_gain_mode, Peer{"qelvo", "https://qelvo.org/plugins/AUQelvoBS7",
+                                                    {{"preset", 0.0f}, {"gain", 1.0f}}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LowPass, swh_lowpass_iir, Peer{"swh", "http://plugin.org.uk/swh-plugins/lowpass_iir",
                                                     {{"cutoff", kSwhCutoff}, {"stages", 1.0f}}})
     ->Unit(benchmark::kMillisecond);

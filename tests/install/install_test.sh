@@ -49,8 +49,10 @@ make_wav "$scratch/alone/in.wav" 2 2400
 "$qelvo" render --plugin "$first" --preset 1 "$scratch/alone/in.wav" "$scratch/alone/native.wav" >/dev/null
 mount -t tmpfs none "$scratch/prefix"
 mount -t tmpfs none "$scratch/destdir"
-# Other vendors' plug-ins the machine may have are not ours to count.
-listed="$(HOME="$scratch/home" env -u LV2_PATH lv2ls | grep '^https://qelvo.org/' || true)"
+# Only ours: the machine may have other LV2 plug-ins installed (the peers
+# the benchmarks compare with).
+listed="$(HOME="$scratch/home" env -u LV2_PATH lv2ls)"
+listed="$(grep '^https://qelvo.org/plugins/' <<<"$listed" || true)"
 [ "$listed" = "https://qelvo.org/plugins/$first
 https://qelvo.org/plugins/$first-mono" ] || fail "lv2ls with the bundle alone in ~/.lv2: $listed"
 HOME="$scratch/home" env -u LV2_PATH lv2apply -c preset 1 -i "$scratch/alone/in.wav" -o "$scratch/alone/lv2.wav" \

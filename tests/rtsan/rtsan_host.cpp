@@ -1,16 +1,20 @@
 // Renders a stereo effect fed by a host render callback from a function the
 // real-time sanitizer treats as real-time: scheduled events, render
 // observers, bypass and in-place changes, silence and moving parameters are
-// all exercised. Exits 0 when every render succeeded; the sanitizer aborts
+// all exercised. Then the filter unit itself, whose own pass runs its
+// channels side by side, with two and with six channels. Exits 0 when every render succeeded; the sanitizer aborts
 // the process on any allocation, lock or blocking call inside a render.
 //
 // `rtsan_host --canary` allocates inside the real-time function on purpose
 // and must be killed by the sanitizer, which shows the check is armed.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "RealtimeCanary.h"
+#include "effect/Filter.h"
 #include "effect/ModulationState.h"
 #include "support/ParameterEvents.h"
 #include "support/TestEffect.h"
@@ -27,7 +31,7 @@ struct Observer {
 };
 
 // The host's render thread: schedule this call's events, render one slice.
-OSStatus RenderCall(TestEffect& fx, const AudioUnitParameterEvent* events, UInt32 eventCount,
+OSStatus RenderCall(AUBase& fx, const AudioUnitParameterEvent* events, UInt32 eventCount,
                     Float64 sampleTime, UInt32 frames, AudioBufferList& out) [[clang::nonblocking]] {
   if (eventCount) fx.ScheduleParameter(events, eventCount);
   AudioUnitRenderActionFlags flags = 0;
@@ -94,7 +98,37 @@ int main(int argc, char** argv) {
     time += frames;
   }
   testX.store(0);
-
   std::printf("%d render calls, %d failed, %ld observer calls\n", kCalls, failures, observer.calls);
-  return failures == 0 && observer.calls > 0 ? 0 : 1;
+
+  // The filter registers its level listener; keep the centre off any bus.
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  int filterFailures = 0;
+  for (UInt32 channels : {2u, 6u}) {
+    std::unique_ptr<Filter, TestUnitCloser> unit(new Filter(TestUnit::DefaultInstance()));
+    unit->PostConstructor();
+    const AudioStreamBasicDescription format = CanonicalTestFormat(channels);
+    for (AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output})
+      unit->DispatchSetProperty(kAudioUnitProperty_StreamFormat, scope, 0, &format, sizeof format);
+    TestSignal filterSignal;
+    filterSignal.Attach(*unit);
+    if (unit->DoInitialize() != noErr) {
+      std::fprintf(stderr, "filter initialize failed\n");
+      return 1;
+    }
+    TestOutput filterOut(channels, 512);
+    for (int i = 0; i < 400; ++i) {
+      testX.store((i / 20) % 2);
+      const UInt32 inPlace = i % 2;
+      unit->SetProperty(kAudioUnitProperty_InPlaceProcessing, kAudioUnitScope_Global, 0, &inPlace, 4);
+      unit->SetParameter(kParam_CutoffFrequency, 300.0f + 10.0f * (i % 50));
+      const UInt32 frames = (i % 3 == 0) ? 61 : 512;
+      filterOut.Point(frames);
+      const UInt32 eventCount = (i % 5 == 0) ? 2 : 0;
+      if (RenderCall(*unit, events, eventCount, time, frames, filterOut.list()) != noErr) ++filterFailures;
+      time += frames;
+    }
+  }
+  testX.store(0);
+  std::printf("filter unit: 800 render calls, %d failed\n", filterFailures);
+  return failures == 0 && filterFailures == 0 && observer.calls > 0 ? 0 : 1;
 }

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/qelvo/Interleave.h"
 #include "tools/qelvo/ToolError.h"
 
 namespace {
@@ -220,9 +221,7 @@ size_t AudioReader::ReadPlanar(float* const* channels, size_t frames) {
   const sf_count_t got = sf_readf_float(file_, interleaved_.data(), static_cast<sf_count_t>(frames));
   if (got < 0 || (got == 0 && sf_error(file_) != SF_ERR_NO_ERROR))
     throw ToolError("cannot read " + path_ + ": " + sf_strerror(file_));
-  const float* p = interleaved_.data();
-  for (sf_count_t f = 0; f < got; ++f)
-    for (size_t c = 0; c < n; ++c) channels[c][f] = *p++;
+  Deinterleave(interleaved_.data(), channels, n, static_cast<size_t>(got));
   return static_cast<size_t>(got);
 }
 
@@ -269,15 +268,9 @@ AudioWriter::~AudioWriter() {
 void AudioWriter::WritePlanar(const float* const* channels, size_t frames) {
   const size_t n = static_cast<size_t>(channels_);
   if (interleaved_.size() < frames * n) interleaved_.resize(frames * n);
-  float* p = interleaved_.data();
-  long long clipped = 0;
-  for (size_t f = 0; f < frames; ++f)
-    for (size_t c = 0; c < n; ++c) {
-      const float x = channels[c][f];
-      clipped += !(std::fabs(x) <= 1.0f);
-      *p++ = x;
-    }
-  if (countClips_) clipped_ += clipped;
+  Interleave(channels, interleaved_.data(), n, frames);
+  // Only formats that store integers clip; float outputs need no count.
+  if (countClips_) clipped_ += CountBeyondFullScale(interleaved_.data(), frames * n);
   const sf_count_t put = sf_writef_float(file_, interleaved_.data(), static_cast<sf_count_t>(frames));
   if (put != static_cast<sf_count_t>(frames))
     throw ToolError("cannot write " + name_ + ": " + sf_strerror(file_));

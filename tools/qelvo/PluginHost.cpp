@@ -199,12 +199,26 @@ void PluginInstance::RestoreState(CFPropertyListRef state) {
   if (status != noErr) throw ToolError(name_ + " refuses the saved state: " + StatusName(status));
 }
 
+void PluginInstance::ReadInputWhereItIs() {
+  UInt32 inPlace = 0;
+  const OSStatus status = AudioUnitSetProperty(unit_, kAudioUnitProperty_InPlaceProcessing, kAudioUnitScope_Global,
+                                               0, &inPlace, sizeof inPlace);
+  // A unit that keeps processing in place still gets its input copied in.
+  inputWhereItIs_ = status == noErr;
+}
+
 OSStatus PluginInstance::InputCallback(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32,
                                        UInt32 frames, AudioBufferList* data) {
   auto* self = static_cast<PluginInstance*>(refCon);
   if (self->input_ == nullptr || data == nullptr || data->mNumberBuffers != self->channels_) return paramErr;
   for (UInt32 c = 0; c < data->mNumberBuffers; ++c) {
     AudioBuffer& b = data->mBuffers[c];
+    if (self->inputWhereItIs_) {
+      // Not in place, the unit only reads what it is handed.
+      b.mData = const_cast<float*>(self->input_[c]);
+      b.mDataByteSize = frames * sizeof(float);
+      continue;
+    }
     if (b.mData == nullptr || b.mDataByteSize < frames * sizeof(float)) return paramErr;
     std::memcpy(b.mData, self->input_[c], frames * sizeof(float));
   }

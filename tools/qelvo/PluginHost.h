@@ -74,6 +74,10 @@ class PluginInstance {
   // Renders frames frames of the stream at sampleTime: input[c] is read
   // through the unit's render callback, output[c] receives the result.
   void Render(const float* const* input, float* const* output, UInt32 frames, double sampleTime);
+  // Before Initialize: the unit reads the caller's input where it is and
+  // writes straight into the caller's output (in-place processing off), so
+  // a render moves no samples besides the unit's own work.
+  void ReadInputWhereItIs();
 
  private:
   static OSStatus InputCallback(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* time,
@@ -85,6 +89,7 @@ class PluginInstance {
   double sampleRate_ = 0;
   UInt32 channels_ = 0;
   const float* const* input_ = nullptr;  // valid during Render only
+  bool inputWhereItIs_ = false;
   std::vector<unsigned char> outputList_;
 };
 

@@ -227,6 +227,7 @@ int RunRenderCommand(const RenderCommandOptions& options) {
     for (const PresetDescription& p : unit.FactoryPresets()) list += "\n  " + std::to_string(p.number) + "  " + p.name;
     throw UsageError("choose a preset with --preset; " + unit.Name() + " has:" + list);
   }
+  unit.ReadInputWhereItIs();
   unit.Initialize();
   const std::optional<PresetMeasure> measure = FollowedMeasure(unit, preset);
   std::string what = unit.Name();
