@@ -27,13 +27,13 @@ const char* FateName(LevelFate fate) {
 }
 
 struct LevelNormaliser::Rule {
-  explicit Rule(const BridgeRule& rule) : spec(rule) {
+  explicit Rule(const BridgeRule& rule) : config(rule) {
     const LevelShaping& s = rule.shaping;
     if (s.Adaptive()) statistics.emplace(s.window, kNormWindowCapacity);
     if (s.spike > 0) guard.emplace(kSpikeWindowSeconds, kSpikeWindowCapacity);
   }
 
-  const BridgeRule& spec;
+  const BridgeRule& config;
   std::optional<SampleWindow> statistics;
   std::optional<SampleWindow> guard;
   std::optional<SampleWindow> collected;  // for a calibration
@@ -70,13 +70,13 @@ Calibration LevelNormaliser::MakeCalibration() const {
   for (const auto& r : rules_)
     if (r->collected && !r->collected->Empty())
       c.entries.push_back(
-          MakeCalibrationEntry(r->spec, *r->collected, r->collectedCount, r->lastCollected - r->firstCollected));
+          MakeCalibrationEntry(r->config, *r->collected, r->collectedCount, r->lastCollected - r->firstCollected));
   return c;
 }
 
 bool LevelNormaliser::WarmsUp(size_t rule) const {
   const Rule& r = *rules_.at(rule);
-  return r.statistics.has_value() && r.calibration == nullptr && r.spec.shaping.warmup > 0;
+  return r.statistics.has_value() && r.calibration == nullptr && r.config.shaping.warmup > 0;
 }
 
 const RuleCounts& LevelNormaliser::Counts(size_t rule) const { return rules_.at(rule)->counts; }
@@ -102,7 +102,7 @@ size_t LevelNormaliser::MemoryBytes() const {
 }
 
 double LevelNormaliser::Normalise(const Rule& r, double raw) const {
-  const LevelShaping& s = r.spec.shaping;
+  const LevelShaping& s = r.config.shaping;
   const SampleWindow& w = *r.statistics;
   double from = 0, to = 0;
   if (s.norm == LevelShaping::Norm::kPercentiles) {
@@ -121,8 +121,8 @@ double LevelNormaliser::Normalise(const Rule& r, double raw) const {
 }
 
 ShapedLevel LevelNormaliser::Shape(Rule& r, size_t index, double raw, double now) {
-  const LevelShaping& s = r.spec.shaping;
-  ShapedLevel out{static_cast<int>(index), r.spec.symbol, raw, r.lastLevel, LevelFate::kPosted};
+  const LevelShaping& s = r.config.shaping;
+  ShapedLevel out{static_cast<int>(index), r.config.symbol, raw, r.lastLevel, LevelFate::kPosted};
   ++r.counts.values;
   for (size_t c : s.holdWhen)
     if (contactBad_[c]) {
@@ -217,7 +217,7 @@ std::vector<ShapedLevel> LevelNormaliser::Take(const BridgeResult& result, doubl
 std::vector<ShapedLevel> LevelNormaliser::Due(double now) {
   std::vector<ShapedLevel> due;
   for (auto& r : rules_) {
-    if (!r->waiting || now - r->lastPostAt < 1 / r->spec.shaping.rate) continue;
+    if (!r->waiting || now - r->lastPostAt < 1 / r->config.shaping.rate) continue;
     ShapedLevel l = *r->waiting;
     r->waiting.reset();
     l.fate = LevelFate::kPosted;
