@@ -66,6 +66,10 @@ TEST(LevelCsv, FrameOfATimeRoundsDownButForgivesDecimalNoise) {
   EXPECT_EQ(LevelFrame(1.0 / 3.0, 48000), 16000);
   EXPECT_EQ(LevelFrame(0.00001, 44100), 0);
   EXPECT_EQ(LevelFrame(0.49999, 44100), 22049);
+  // Any finite time a recording may hold stays after every file.
+  EXPECT_EQ(LevelFrame(4.4e68, 48000), 1LL << 62);
+  EXPECT_EQ(LevelFrame(1.7e308, 192000), 1LL << 62);
+  EXPECT_EQ(LevelFrame(1e9, 48000), 48000000000000LL);
 }
 
 std::vector<OscValue> Args(std::initializer_list<OscValue> v) { return v; }

@@ -40,7 +40,12 @@ std::string_view WithoutByteOrderMark(std::string_view text) {
 }
 
 long long LevelFrame(double time, double sampleRate) {
-  return static_cast<long long>(std::floor(time * sampleRate + 1e-6));
+  const double frame = std::floor(time * sampleRate + 1e-6);
+  // A recording may carry any finite time; one past every file stays there
+  // instead of overflowing the conversion.
+  if (!(frame < kLevelFrameNever)) return static_cast<long long>(kLevelFrameNever);
+  if (frame < -kLevelFrameNever) return -static_cast<long long>(kLevelFrameNever);
+  return static_cast<long long>(frame);
 }
 
 std::vector<LevelEvent> ParseLevelCsv(std::string_view text, const std::string& sourceName) {

@@ -30,6 +30,11 @@ bool IsMeasureName(std::string_view symbol);
 // text without a leading UTF-8 byte-order mark, which some editors write.
 std::string_view WithoutByteOrderMark(std::string_view text);
 
-// The audio frame a level belongs to: its time times the rate, rounded down,
-// allowing for a time written in decimal that lands a hair below a frame.
+// Later than any audio file: the frame of a time too large to count (2^62).
+inline constexpr double kLevelFrameNever = 0x1p62;
+
+// [any] The audio frame a level belongs to: its time times the rate, rounded
+// down, allowing for a time written in decimal that lands a hair below a
+// frame. Times beyond kLevelFrameNever frames (a recording may hold any
+// finite time) answer kLevelFrameNever: such a level never applies.
 long long LevelFrame(double time, double sampleRate);
