@@ -36,9 +36,10 @@ struct Instance {
   Lv2Controls controls = Lv2ControlValues(0, 1);
   std::vector<float> in = std::vector<float>(256, 0.25f), out = std::vector<float>(256);
 
-  Instance(const LilvPlugin* plugin, const LV2_Feature* const* features, uint32_t channels)
+  Instance(const LilvPlugin* plugin, const LV2_Feature* const* features, uint32_t channels, float preset = 0)
       : instance(lilv_plugin_instantiate(plugin, 44100, features)) {
     if (instance == nullptr) return;
+    controls[kLv2PortPreset] = preset;
     for (uint32_t p = 0; p < kLv2ControlPortCount; ++p) lilv_instance_connect_port(instance, p, &controls[p]);
     for (uint32_t c = 0; c < channels; ++c) {
       lilv_instance_connect_port(instance, Lv2AudioIn(c), in.data());
@@ -89,7 +90,10 @@ TEST(Lv2ControlConcurrency, SharedThreadAppliesWhileInstancesComeAndGo) {
   std::thread churn([&] {
     while (!done.load()) {
       std::lock_guard lock(lilvLock);
-      Instance passing(mono, nullptr, 1);
+      // Preset 1, as the others settle on: the mode is shared by every
+      // instance of a plug-in in the process, and activating one with
+      // another preset would switch theirs too.
+      Instance passing(mono, nullptr, 1, 1);
       EXPECT_NE(passing.instance, nullptr);
       if (passing.instance != nullptr) lilv_instance_run(passing.instance, 256);
     }
